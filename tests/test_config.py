@@ -591,3 +591,30 @@ def test_snapshot_position_limit_active_only_when_nonzero(probe, max_positions, 
 ])
 def test_snapshot_drawdown_halt_active_only_when_positive(probe, max_dd, active):
     assert snapshot(probe, max_drawdown_pct=max_dd)["max_drawdown_pct"] == active
+
+
+# ---- borrows ---------------------------------------------------------------------------------
+
+def test_setter_method_holds_the_object_exclusively():
+    c = q.BacktestConfig()
+
+    class Sneaky:
+        def __float__(self):
+            return c.fees  # re-enters the object while set_fixed_stop converts its argument
+
+    with pytest.raises(RuntimeError) as info:
+        c.set_fixed_stop(Sneaky())
+    assert str(info.value) == "Already mutably borrowed"
+    c.set_atr_stop(1.0, 3)  # the borrow is released after the failure
+    assert q.resolve_atr_period(c) == 3
+
+
+def test_property_write_converts_before_taking_the_object():
+    c = q.BacktestConfig(fees=0.002)
+
+    class ReadsBack:
+        def __float__(self):
+            return c.fees * 2
+
+    c.slippage = ReadsBack()
+    assert c.slippage == 0.004
