@@ -12,15 +12,18 @@
 //   }
 #pragma once
 
+#include <cstdint>
 #include <cstring>
 #include <deque>
 #include <new>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
 
+#include "common/state.hpp"
 #include "python/args.hpp"
 #include "python/borrow.hpp"
 #include "python/convert.hpp"
@@ -197,6 +200,25 @@ class ClassDef {
     return *this;
   }
 
+  // Pickling (and copy.copy / copy.deepcopy) through the record's complete state:
+  // `__reduce__` returns (cls._from_state, (state_bytes,)), and the class method
+  // `_from_state` rebuilds an instance of cls (or a subclass) from those bytes, so classes
+  // without a constructor pickle too and fields without a property are kept.
+  // Encode: void (*)(const T&, common::StateWriter&); Decode: bool (*)(common::StateReader&, T&),
+  // false for bytes that are not a state of T (reported as ValueError, never read past
+  // their end).
+  template <auto Encode, auto Decode>
+  ClassDef& picklable() {
+    methods_.push_back({"__reduce__",
+                        reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&reduce<Encode>)),
+                        METH_NOARGS, "Return the state for pickling."});
+    methods_.push_back(
+        {"_from_state",
+         reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&from_state<Decode>)),
+         METH_O | METH_CLASS, "Rebuild an instance from the state that __reduce__ returns."});
+    return *this;
+  }
+
   // Fn: std::string (*)(const T&).
   template <auto Fn>
   ClassDef& repr() {
@@ -358,6 +380,56 @@ class ClassDef {
     Borrow b(inst->borrow, Access::shared);
     if (!b) return nullptr;
     return guarded([&]() -> PyObject* { return to_py(Fn(inst->value)); });
+  }
+
+  // The state starts with the class's qualified name and a format version, so bytes of
+  // another class or an older layout are refused rather than misread.
+  static constexpr std::uint32_t state_version = 1;
+
+  template <auto Encode>
+  static PyObject* reduce(PyObject* self, PyObject*) {
+    auto* inst = instance<T>(self);
+    Borrow b(inst->borrow, Access::shared);
+    if (!b) return nullptr;
+    return guarded([&]() -> PyObject* {
+      common::StateWriter w;
+      w.put(std::string_view(qualified_name()));
+      w.put(state_version);
+      Encode(inst->value, w);
+      const std::string bytes = w.take();
+      PyObject* restore =
+          PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(self)), "_from_state");
+      PyObject* data =
+          PyBytes_FromStringAndSize(bytes.data(), static_cast<Py_ssize_t>(bytes.size()));
+      return tuple_of({restore, tuple_of({data})});
+    });
+  }
+
+  template <auto Decode>
+  static PyObject* from_state(PyObject* cls, PyObject* state) {
+    return guarded([&]() -> PyObject* {
+      if (!PyBytes_Check(state)) {
+        argument_error("state", cannot_convert(state, "bytes"));
+        return nullptr;
+      }
+      common::StateReader r(std::string_view(PyBytes_AS_STRING(state),
+                                             static_cast<std::size_t>(PyBytes_GET_SIZE(state))));
+      std::string tag;
+      std::uint32_t version = 0;
+      T value{};
+      if (!r.get(tag) || tag != qualified_name() || !r.get(version) || version != state_version ||
+          !Decode(r, value) || !r.at_end()) {
+        PyErr_Format(PyExc_ValueError, "invalid pickled state for %s", qualified_name());
+        return nullptr;
+      }
+      auto* type = reinterpret_cast<PyTypeObject*>(cls);
+      PyObject* self = type->tp_alloc(type, 0);
+      if (self == nullptr) return nullptr;
+      auto* inst = instance<T>(self);
+      inst->borrow = 0;
+      new (&inst->value) T(std::move(value));
+      return self;
+    });
   }
 
   const char* name_;

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "config/config.hpp"
+#include "python/record_state.hpp"
 #include "python/toolkit.hpp"
 
 namespace quillon::python {
@@ -196,7 +197,7 @@ PyTypeObject* build_backtest_config() {
       def, {"Set fixed percentage stop-loss.", "Set ATR-based stop-loss.",
             "Set trailing stop-loss.", "Set fixed percentage take-profit.",
             "Set ATR-based take-profit.", "Set risk-reward based take-profit."});
-  return def.build();
+  return def.picklable<encoder<C>, decoder<C>>().build();
 }
 
 // ---- InstrumentConfig --------------------------------------------------------------------
@@ -230,7 +231,7 @@ PyTypeObject* build_instrument_config() {
             "Set trailing stop-loss override.", "Set fixed percentage take-profit override.",
             "Set ATR-based take-profit override.",
             "Set risk-reward based take-profit override."});
-  return def.build();
+  return def.picklable<encoder<C>, decoder<C>>().build();
 }
 
 // ---- StopConfig / TargetConfig -----------------------------------------------------------
@@ -287,6 +288,7 @@ PyTypeObject* build_stop_config() {
       .static_method<make_1<sig_stop_fixed, C::fixed>>(sig_stop_fixed.view(), "")
       .static_method<make_atr<sig_stop_atr, C::atr>>(sig_stop_atr.view(), "")
       .static_method<make_1<sig_stop_trailing, C::trailing>>(sig_stop_trailing.view(), "")
+      .picklable<encoder<C>, decoder<C>>()
       .build();
 }
 
@@ -303,6 +305,7 @@ PyTypeObject* build_target_config() {
       .static_method<make_atr<sig_target_atr, C::atr>>(sig_target_atr.view(), "")
       .static_method<make_1<sig_target_risk_reward, C::risk_reward>>(
           sig_target_risk_reward.view(), "")
+      .picklable<encoder<C>, decoder<C>>()
       .build();
 }
 

@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/buffer.hpp"
 #include "python/python_api.hpp"
 
 namespace quillon::python {
@@ -29,6 +30,14 @@ bool convert(PyObject* obj, const char* name, std::uint64_t& out);
 bool convert(PyObject* obj, const char* name, std::uint32_t& out);
 bool convert(PyObject* obj, const char* name, bool& out);  // only True or False
 bool convert(PyObject* obj, const char* name, std::string& out);
+
+// One-dimensional NumPy arrays (defined in numpy_bridge.cpp). Declared here, before the
+// optional and list templates below, so that `std::optional<Buffer<double>>` (an optional
+// array argument) finds them: those templates see only what is declared before them.
+bool convert(PyObject* obj, const char* name, common::Buffer<double>& out);
+bool convert(PyObject* obj, const char* name, common::Buffer<std::int64_t>& out);
+bool convert(PyObject* obj, const char* name, std::vector<double>& out);
+bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out);
 
 // `None` (or an argument not given) selects the documented default: an empty optional.
 template <class T>

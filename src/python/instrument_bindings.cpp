@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "config/config.hpp"
+#include "python/record_state.hpp"
 #include "python/toolkit.hpp"
 
 namespace quillon::python {
@@ -141,6 +142,7 @@ PyTypeObject* build_instrument_spec() {
       .static_method<py_option>(sig_option.view(), "A vanilla or binary option contract.")
       .static_method<py_index>(sig_index.view(), "A non-tradable reference index.")
       .repr<cfg::instrument_spec_repr>()
+      .picklable<encoder<Spec>, decoder<Spec>>()
       .build();
 }
 

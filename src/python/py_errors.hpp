@@ -6,6 +6,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <variant>
 
 #include "common/check.hpp"
 #include "common/result.hpp"
@@ -29,6 +30,12 @@ template <class E>
 PyObject* raise(const E& e) {
   PyErr_SetString(PyExc_ValueError, e.message.c_str());
   return nullptr;
+}
+
+// An operation that can fail in more than one family reports the one that occurred.
+template <class... E>
+PyObject* raise(const std::variant<E...>& e) {
+  return std::visit([](const auto& which) { return raise(which); }, e);
 }
 
 // Runs a binding body with C++ exceptions mapped to Python ones. Allocation failure
