@@ -16,7 +16,7 @@ namespace {
 
 constexpr std::size_t kLargeBlock = std::size_t{1} << 20;  // 1 MiB
 constexpr std::size_t kHugePage = std::size_t{2} << 20;    // 2 MiB
-constexpr std::size_t kMaxCachedBlocks = 8;
+constexpr std::size_t kMaxCachedBlocks = 16;
 constexpr std::size_t kMaxCachedBytes = std::size_t{256} << 20;
 
 #if defined(QUILLON_NO_BLOCK_CACHE) || defined(__SANITIZE_ADDRESS__)

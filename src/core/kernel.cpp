@@ -3,11 +3,16 @@
 // runs in plain Python from the same formulas and compare bit for bit.
 #include "core/kernel.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <limits>
 #include <utility>
 
 namespace quillon::core {
 namespace {
+
+// Volume of bars whose volume the caller did not supply (nothing in the kernel reads it).
+constexpr double kNoVolume = std::numeric_limits<double>::quiet_NaN();
 
 inline double as_double(std::int8_t direction) { return static_cast<double>(direction); }
 
@@ -59,7 +64,9 @@ void Kernel::install_instrument(const config::InstrumentSpec& spec) {
 
 // ---- the bar step ----------------------------------------------------------------------
 
-void Kernel::step(std::uint64_t idx, const Bar& bar, const Intents& intents) {
+// The step and the marking are written once, inline, and used both by the per-bar entry
+// points (sessions) and by run(), whose loop then has no call per bar.
+void Kernel::step_bar(std::uint64_t idx, const Bar& bar, const Intents& intents) {
   events_.clear();
   if (!pending_events_.empty()) {
     events_.insert(events_.end(), pending_events_.begin(), pending_events_.end());
@@ -111,46 +118,28 @@ void Kernel::settle_expired(std::uint64_t idx, const Bar& bar, const Intents& in
 
 void Kernel::manage_positions(std::uint64_t idx, const Bar& bar, const Intents& intents,
                               double selected) {
-  // B1. Watermarks of every position first (a NaN bound leaves them unchanged).
+  // B1. Watermarks of every position first (a NaN bound leaves them unchanged). Selects,
+  // not branches: new extremes come at random.
   for (Position& p : positions_) {
-    if (bar.high > p.highest_high) p.highest_high = bar.high;
-    if (bar.low < p.lowest_low) p.lowest_low = bar.low;
+    p.highest_high = bar.high > p.highest_high ? bar.high : p.highest_high;
+    p.lowest_low = bar.low < p.lowest_low ? bar.low : p.lowest_low;
   }
-  // B2-B3, one position at a time in opening order.
+  // B2-B3, one position at a time in opening order. Most bars close nothing: the tests
+  // and the ratchet stay inline here, the exit itself is out of line.
+  const bool trailing = models_.stop.kind == config::StopKind::Trailing;
   std::size_t k = 0;
   while (k < positions_.size()) {
     Position& p = positions_[k];
     const bool is_long = p.direction > 0;
-    bool stop_hit = p.stop && (is_long ? bar.low <= *p.stop : bar.high >= *p.stop);
-    bool target_hit = p.target && (is_long ? bar.high >= *p.target : bar.low <= *p.target);
-    if (stop_hit && target_hit) {
-      // Both inside one bar: the stop is assumed first unless the candle says otherwise
-      // (a bearish bar visited its high first, so a long's target came first).
-      const bool target_first =
-          settings_.bar_path_adaptive && (is_long ? bar.close < bar.open : bar.close >= bar.open);
-      (target_first ? stop_hit : target_hit) = false;
-    }
-    if (stop_hit) {
-      // A gap through the stop fills at the open.
-      const double s = *p.stop;
-      const double price = is_long ? (s < bar.open ? s : bar.open) : (s > bar.open ? s : bar.open);
-      close_position(k, idx, bar.timestamp, price, ExitReason::StopLoss);
-      continue;
-    }
-    if (target_hit) {
-      // A limit-style fill: never improved by a gap.
-      const double price = is_long ? *p.target * (1.0 - settings_.limit_slippage)
-                                   : *p.target * (1.0 + settings_.limit_slippage);
-      close_position(k, idx, bar.timestamp, price, ExitReason::TakeProfit);
-      continue;
-    }
-    if (intents.exit) {
-      close_position(k, idx, bar.timestamp, selected, ExitReason::Signal);
+    const bool stop_hit = p.stop && (is_long ? bar.low <= *p.stop : bar.high >= *p.stop);
+    const bool target_hit = p.target && (is_long ? bar.high >= *p.target : bar.low <= *p.target);
+    if (stop_hit || target_hit || intents.exit) {
+      exit_position(k, idx, bar, stop_hit, target_hit, selected);
       continue;
     }
     // B3. Trailing ratchet from the extremes including this bar; it first applies on the
     // next bar and never loosens.
-    if (models_.stop.kind == config::StopKind::Trailing) {
+    if (trailing) {
       const double f = models_.stop.percent;
       if (is_long) {
         const double candidate = (1.0 - f) * p.highest_high;
@@ -161,6 +150,32 @@ void Kernel::manage_positions(std::uint64_t idx, const Bar& bar, const Intents& 
       }
     }
     ++k;
+  }
+}
+
+void Kernel::exit_position(std::size_t k, std::uint64_t idx, const Bar& bar, bool stop_hit,
+                           bool target_hit, double selected) {
+  const Position& p = positions_[k];
+  const bool is_long = p.direction > 0;
+  if (stop_hit && target_hit) {
+    // Both inside one bar: the stop is assumed first unless the candle says otherwise
+    // (a bearish bar visited its high first, so a long's target came first).
+    const bool target_first =
+        settings_.bar_path_adaptive && (is_long ? bar.close < bar.open : bar.close >= bar.open);
+    (target_first ? stop_hit : target_hit) = false;
+  }
+  if (stop_hit) {
+    // A gap through the stop fills at the open.
+    const double s = *p.stop;
+    const double price = is_long ? (s < bar.open ? s : bar.open) : (s > bar.open ? s : bar.open);
+    close_position(k, idx, bar.timestamp, price, ExitReason::StopLoss);
+  } else if (target_hit) {
+    // A limit-style fill: never improved by a gap.
+    const double price = is_long ? *p.target * (1.0 - settings_.limit_slippage)
+                                 : *p.target * (1.0 + settings_.limit_slippage);
+    close_position(k, idx, bar.timestamp, price, ExitReason::TakeProfit);
+  } else {
+    close_position(k, idx, bar.timestamp, selected, ExitReason::Signal);
   }
 }
 
@@ -437,50 +452,123 @@ double Kernel::free_capital() const {
 
 // ---- marking ---------------------------------------------------------------------------
 
-void Kernel::mark(std::uint64_t idx, const Bar& bar) {
-  const double c = bar.close;
+double Kernel::equity_at(double close) const {
   const double m = terms_.multiplier;
   double value = 0.0;
   if (account_.type.kind == AccountKind::Cash) {
     for (const Position& p : positions_) {
-      value += p.size * m * (p.entry_price + as_double(p.direction) * (c - p.entry_price));
+      value += p.size * m * (p.entry_price + as_double(p.direction) * (close - p.entry_price));
     }
   } else {
     for (const Position& p : positions_) {
-      value += as_double(p.direction) * (c - p.entry_price) * p.size * m;
+      value += as_double(p.direction) * (close - p.entry_price) * p.size * m;
     }
   }
-  const double equity = account_.cash + value;
-  equity_.push_back(equity);
-  if (peak_ < equity) peak_ = equity;
-  const double dd = (peak_ - equity) / peak_ * 100.0;
-  drawdown_.push_back(dd);
-  // The kill-switch latches; entries are refused from the next step on.
-  if (peak_ > 0.0 && !account_.drawdown_halt && settings_.max_drawdown_pct &&
-      dd >= *settings_.max_drawdown_pct) {
+  return account_.cash + value;
+}
+
+void Kernel::latch_drawdown(double peak, double drawdown) {
+  // Entries are refused from the next step on; open positions keep being managed.
+  if (peak > 0.0 && !account_.drawdown_halt && settings_.max_drawdown_pct &&
+      drawdown >= *settings_.max_drawdown_pct) {
     account_.drawdown_halt = true;
   }
-  double r = 0.0;
-  if (marked_ && last_equity_ != 0.0) r = (equity - last_equity_) / last_equity_;
-  returns_.push_back(r);
-  if (record_timestamps_) timestamps_.push_back(bar.timestamp);
-  last_equity_ = equity;
+}
+
+Kernel::Marks Kernel::mark_bar(const Bar& bar) {
+  Marks out;
+  out.equity = equity_at(bar.close);
+  peak_ = peak_ < out.equity ? out.equity : peak_;
+  out.drawdown = (peak_ - out.equity) / peak_ * 100.0;
+  latch_drawdown(peak_, out.drawdown);
+  out.ret = 0.0;
+  if (marked_ && last_equity_ != 0.0) out.ret = (out.equity - last_equity_) / last_equity_;
+  last_equity_ = out.equity;
   marked_ = true;
+  return out;
+}
+
+void Kernel::step(std::uint64_t idx, const Bar& bar, const Intents& intents) {
+  step_bar(idx, bar, intents);
+}
+
+void Kernel::mark(std::uint64_t idx, const Bar& bar) {
+  const Marks marks = mark_bar(bar);
+  equity_.push_back(marks.equity);
+  drawdown_.push_back(marks.drawdown);
+  returns_.push_back(marks.ret);
+  if (record_timestamps_) timestamps_.push_back(bar.timestamp);
+  figures_.add(marks.drawdown, marks.ret);
   last_idx_ = idx;
   last_bar_ = bar;
 }
 
 void Kernel::run(const BarArrays& b, const IntentArrays& in) {
-  for (std::size_t i = 0; i < b.size; ++i) {
-    const Bar bar{b.timestamp[i], b.open[i], b.high[i], b.low[i], b.close[i], b.volume[i]};
-    Intents intents;
-    intents.entry = in.entries[i] != 0;
-    intents.exit = in.exits[i] != 0;
-    if (in.size_mult != nullptr) intents.size_mult = in.size_mult[i];
-    if (in.atr != nullptr) intents.atr = in.atr[i];
-    step(i, bar, intents);
-    mark(i, bar);
+  if (b.size == 0) return;
+  const std::size_t n = b.size;
+  // The series grow by exactly one value per bar: size them once and write in place.
+  const std::size_t start = equity_.size();
+  equity_.resize(start + n);
+  drawdown_.resize(start + n);
+  returns_.resize(start + n);
+  if (record_timestamps_) timestamps_.resize(start + n);
+  double* __restrict eq = equity_.data() + start;
+  double* __restrict dd = drawdown_.data() + start;
+  double* __restrict rt = returns_.data() + start;
+  const bool armed = settings_.max_drawdown_pct.has_value();
+  double peak = peak_;     // of the steps' pass (used only when the kill-switch is armed)
+  double mark_peak = peak_;  // of the marking pass
+  double last = last_equity_;
+  bool marked = marked_;
+  metrics::SeriesFigures figures = figures_;
+  // Two passes per block of bars: first the bar steps and each bar's equity, then the
+  // drawdown and return marks from those equities, exactly as mark() computes them. Apart
+  // from the steps' long dependency chains the marks' divisions pipeline, which makes two
+  // passes much faster than one; blocks keep the equities in the first-level cache.
+  constexpr std::size_t kBlock = 1024;
+  for (std::size_t lo = 0; lo < n; lo += kBlock) {
+    const std::size_t hi = n - lo < kBlock ? n : lo + kBlock;
+    for (std::size_t i = lo; i < hi; ++i) {
+      const Bar bar{b.timestamp[i], b.open[i], b.high[i], b.low[i], b.close[i],
+                    b.volume != nullptr ? b.volume[i] : kNoVolume};
+      Intents intents;
+      intents.entry = in.entries[i] != 0;
+      intents.exit = in.exits[i] != 0;
+      if (in.size_mult != nullptr) intents.size_mult = in.size_mult[i];
+      if (in.atr != nullptr) intents.atr = in.atr[i];
+      step_bar(i, bar, intents);
+      const double equity = equity_at(bar.close);
+      eq[i] = equity;
+      // The kill-switch must latch on the very bar the marking would.
+      if (armed) {
+        peak = peak < equity ? equity : peak;
+        latch_drawdown(peak, (peak - equity) / peak * 100.0);
+      }
+    }
+    for (std::size_t i = lo; i < hi; ++i) {
+      const double equity = eq[i];
+      mark_peak = mark_peak < equity ? equity : mark_peak;  // a select: new peaks come at random
+      const double drawdown = (mark_peak - equity) / mark_peak * 100.0;
+      double r = 0.0;
+      if (marked && last != 0.0) r = (equity - last) / last;
+      last = equity;
+      marked = true;
+      dd[i] = drawdown;
+      rt[i] = r;
+      figures.add(drawdown, r);
+    }
   }
+  peak_ = mark_peak;
+  last_equity_ = last;
+  marked_ = marked;
+  figures_ = figures;
+  if (record_timestamps_) {
+    std::copy(b.timestamp, b.timestamp + n, timestamps_.begin() + static_cast<std::ptrdiff_t>(start));
+  }
+  const std::size_t k = n - 1;
+  last_idx_ = k;
+  last_bar_ = Bar{b.timestamp[k], b.open[k], b.high[k], b.low[k], b.close[k],
+                  b.volume != nullptr ? b.volume[k] : kNoVolume};
 }
 
 // ---- end of data -----------------------------------------------------------------------
@@ -506,7 +594,7 @@ metrics::BacktestResult Kernel::finish(std::span<const std::int64_t> timestamps)
   ms.session_minutes = settings_.session_minutes;
   ms.legacy_annualization = settings_.legacy_annualization;
   metrics::BacktestResult out;
-  out.metrics = metrics::compute(equity_, drawdown_, returns_, trades_, timestamps, ms);
+  out.metrics = metrics::compute(equity_, drawdown_, returns_, trades_, timestamps, ms, figures_);
   out.equity = std::move(equity_);
   out.drawdown = std::move(drawdown_);
   out.returns = std::move(returns_);

@@ -34,8 +34,8 @@ struct KernelSetup {
   std::size_t expected_bars = 0;  // capacity hint for the series
 };
 
-// Whole-array input of run(): bar i is element i of each array; `size_mult` and `atr` may
-// be null (no size multiplier; ATR unknown, i.e. 0).
+// Whole-array input of run(): bar i is element i of each array; `volume`, `size_mult` and
+// `atr` may be null (volume not supplied; no size multiplier; ATR unknown, i.e. 0).
 struct BarArrays {
   const std::int64_t* timestamp = nullptr;
   const double* open = nullptr;
@@ -127,9 +127,23 @@ class Kernel {
   void queue_event(const Event& e) { pending_events_.push_back(e); }
 
  private:
+  struct Marks {
+    double equity;
+    double drawdown;
+    double ret;
+  };
+  [[gnu::always_inline]] inline void step_bar(std::uint64_t idx, const Bar& bar,
+                                              const Intents& intents);
+  [[gnu::always_inline]] inline Marks mark_bar(const Bar& bar);
+  // Cash plus the open positions' value at `close`.
+  [[gnu::always_inline]] inline double equity_at(double close) const;
+  void latch_drawdown(double peak, double drawdown);
   void settle_expired(std::uint64_t idx, const Bar& bar, const Intents& intents);
-  void manage_positions(std::uint64_t idx, const Bar& bar, const Intents& intents,
-                        double selected);
+  [[gnu::always_inline]] inline void manage_positions(std::uint64_t idx, const Bar& bar,
+                                                      const Intents& intents, double selected);
+  // Stop, target or signal exit of positions_[k] on this bar (at least one applies).
+  void exit_position(std::size_t k, std::uint64_t idx, const Bar& bar, bool stop_hit,
+                     bool target_hit, double selected);
   void close_requested(std::uint64_t idx, const Bar& bar, double selected);
   void check_margin(std::uint64_t idx, const Bar& bar, double selected);
   void signal_entry(std::uint64_t idx, const Bar& bar, const Intents& intents, double selected);
@@ -185,6 +199,7 @@ class Kernel {
   std::uint64_t last_idx_ = 0;
   Bar last_bar_;
   TradeStats stats_;
+  metrics::SeriesFigures figures_;  // of the drawdown and return series, kept as they grow
   bool finished_ = false;
 };
 

@@ -26,25 +26,19 @@ struct GapTable {
   std::array<std::uint64_t, kDistinct> value{};
   std::array<std::uint64_t, kDistinct> count{};
   std::size_t size = 0;
-  std::size_t last = 0;  // most recently hit entry: consecutive gaps usually repeat
 
-  // False when the table is full and `gap` is new.
-  bool add(std::uint64_t gap) {
-    if (size != 0 && value[last] == gap) {
-      ++count[last];
-      return true;
-    }
+  // Adds `times` occurrences of `gap`; false when the table is full and `gap` is new.
+  bool add(std::uint64_t gap, std::uint64_t times) {
     for (std::size_t k = 0; k < size; ++k) {
       if (value[k] == gap) {
-        ++count[k];
-        last = k;
+        count[k] += times;
         return true;
       }
     }
     if (size == kDistinct) return false;
     value[size] = gap;
-    count[size] = 1;
-    last = size++;
+    count[size] = times;
+    ++size;
     return true;
   }
 
@@ -92,13 +86,24 @@ std::optional<double> median_by_selection(std::span<const std::int64_t> t) {
 std::optional<double> median_positive_gap(std::span<const std::int64_t> t) {
   GapTable table;
   std::uint64_t total = 0;
+  // Runs of equal gaps are counted in registers and entered into the table once per run.
+  std::uint64_t current = 0;
+  std::uint64_t run = 0;
   for (std::size_t i = 1; i < t.size(); ++i) {
     // A pair that does not increase is skipped; the later timestamp is the next reference.
-    if (t[i] > t[i - 1]) {
-      if (!table.add(gap(t[i], t[i - 1]))) return median_by_selection(t);
-      ++total;
+    if (t[i] <= t[i - 1]) continue;
+    const std::uint64_t g = gap(t[i], t[i - 1]);
+    if (g == current && run != 0) {
+      ++run;
+      continue;
     }
+    if (run != 0 && !table.add(current, run)) return median_by_selection(t);
+    total += run;
+    current = g;
+    run = 1;
   }
+  if (run != 0 && !table.add(current, run)) return median_by_selection(t);
+  total += run;
   if (total == 0) return std::nullopt;
   if (total % 2 == 1) return static_cast<double>(table.at_rank(total / 2));
   return mean_of_middle(table.at_rank(total / 2 - 1), table.at_rank(total / 2));

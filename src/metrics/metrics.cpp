@@ -13,53 +13,21 @@ namespace {
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr double kYearNs = 3.1536e16;  // 365 days
 
-struct DrawdownFigures {
-  double max_pct = 0.0;
-  std::uint64_t longest = 0;
-};
-
-// Largest drawdown ignoring NaN (from 0), and the longest run of bars under water.
-DrawdownFigures drawdown_figures(std::span<const double> d) {
-  DrawdownFigures f;
-  std::uint64_t run = 0;
-  for (const double x : d) {
-    if (x > f.max_pct) f.max_pct = x;  // NaN never compares greater
-    if (x > 0.0) {
-      ++run;
-      if (run > f.longest) f.longest = run;
-    } else {
-      run = 0;
-    }
-  }
-  return f;
-}
-
 struct ReturnRatios {
   double sharpe = 0.0;
   double sortino = 0.0;
   double omega = 1.0;
 };
 
-// Sharpe, Sortino and Omega over the non-NaN returns. The first pass keeps four
-// independent running sums (each in index order); the variance needs the mean first.
-ReturnRatios return_ratios(std::span<const double> r, double periods, double risk_free) {
+// Sharpe, Sortino and Omega over the non-NaN returns; the variance needs the mean, so it
+// is the one figure that takes a pass of its own.
+ReturnRatios return_ratios(std::span<const double> r, const SeriesFigures& f, double periods,
+                           double risk_free) {
   ReturnRatios out;
-  std::uint64_t k = 0;
-  double sum = 0.0, downside = 0.0, gains = 0.0, losses = 0.0;
-  for (const double x : r) {
-    if (std::isnan(x)) continue;
-    ++k;
-    sum += x;
-    if (x < 0.0) {
-      downside += x * x;
-      losses += -x;
-    } else if (x > 0.0) {
-      gains += x;
-    }
-  }
+  const std::uint64_t k = f.returns;
   if (k < 2) return out;
   const double kd = static_cast<double>(k);
-  const double mean = sum / kd;
+  const double mean = f.sum / kd;
   double squares = 0.0;
   for (const double x : r) {
     if (std::isnan(x)) continue;
@@ -70,16 +38,16 @@ ReturnRatios return_ratios(std::span<const double> r, double periods, double ris
   const double excess = periods > 0.0 ? mean - risk_free / periods : mean;
   out.sharpe = variance > 0.0 ? excess / std::sqrt(variance) * std::sqrt(periods) : 0.0;
   // Downside deviation divides by every return's count, not only the negative ones.
-  const double q = downside / kd;
+  const double q = f.downside / kd;
   if (q > 0.0) {
     out.sortino = std::sqrt(periods) * excess / std::sqrt(q);
   } else {
     out.sortino = excess > 0.0 ? kInf : 0.0;
   }
-  if (losses > 0.0) {
-    out.omega = gains / losses;
+  if (f.losses > 0.0) {
+    out.omega = f.gains / f.losses;
   } else {
-    out.omega = gains > 0.0 ? kInf : 1.0;
+    out.omega = f.gains > 0.0 ? kInf : 1.0;
   }
   return out;
 }
@@ -96,9 +64,21 @@ double years_spanned(std::span<const std::int64_t> t, std::size_t bars, bool leg
 
 }  // namespace
 
+SeriesFigures summarize(std::span<const double> drawdown, std::span<const double> returns) {
+  SeriesFigures f;
+  const std::size_t n = drawdown.size() < returns.size() ? returns.size() : drawdown.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    // A series shorter than the other still counts alone: pad with values that add nothing.
+    f.add(i < drawdown.size() ? drawdown[i] : 0.0,
+          i < returns.size() ? returns[i] : std::numeric_limits<double>::quiet_NaN());
+  }
+  return f;
+}
+
 BacktestMetrics compute(std::span<const double> equity, std::span<const double> drawdown,
                         std::span<const double> returns, std::span<const Trade> trades,
-                        std::span<const std::int64_t> timestamps, const MetricsSettings& s) {
+                        std::span<const std::int64_t> timestamps, const MetricsSettings& s,
+                        const SeriesFigures& figures) {
   BacktestMetrics m;
   const std::size_t n = equity.size();
 
@@ -108,9 +88,9 @@ BacktestMetrics compute(std::span<const double> equity, std::span<const double> 
   m.total_return_pct = (m.end_value - m.start_value) / m.start_value * 100.0;
 
   // 2. Drawdown.
-  const DrawdownFigures dd = drawdown_figures(drawdown);
-  m.max_drawdown_pct = dd.max_pct;
-  m.max_drawdown_duration = dd.longest;
+  (void)drawdown;  // its figures arrive in `figures`
+  m.max_drawdown_pct = figures.max_drawdown;
+  m.max_drawdown_duration = figures.longest_under_water;
 
   // 3-8. Trades, in closing order.
   std::uint64_t open = 0, closed = 0;
@@ -230,7 +210,7 @@ BacktestMetrics compute(std::span<const double> equity, std::span<const double> 
 
   // 9. Return-series ratios.
   const double periods = annualization_factor(timestamps, s);
-  const ReturnRatios rr = return_ratios(returns, periods, s.risk_free_rate);
+  const ReturnRatios rr = return_ratios(returns, figures, periods, s.risk_free_rate);
   m.sharpe_ratio = rr.sharpe;
   m.sortino_ratio = rr.sortino;
   m.omega_ratio = rr.omega;

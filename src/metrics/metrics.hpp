@@ -72,13 +72,56 @@ double annualization_factor(std::span<const std::int64_t> timestamps,
 // an even count); nullopt when no timestamp increases on its predecessor.
 std::optional<double> median_positive_gap(std::span<const std::int64_t> timestamps);
 
+// The figures of the drawdown and return series that the block needs besides the
+// variance: running sums over the non-NaN returns (all, negative squared, positive,
+// negative magnitudes), the largest drawdown and the longest run under water. A recorder
+// accumulates them bar by bar as it appends to the series, in index order, so a run does
+// not read its series twice; summarize() gets the same figures from whole series.
+struct SeriesFigures {
+  std::uint64_t returns = 0;  // non-NaN returns
+  double sum = 0.0;
+  double downside = 0.0;  // Σ r² over r < 0
+  double gains = 0.0;     // Σ r over r > 0
+  double losses = 0.0;    // Σ |r| over r < 0
+  double max_drawdown = 0.0;
+  std::uint64_t longest_under_water = 0;
+  std::uint64_t under_water = 0;
+
+  void add(double drawdown, double r) {
+    // Selects throughout (NaN never compares greater, so it changes nothing).
+    max_drawdown = drawdown > max_drawdown ? drawdown : max_drawdown;
+    under_water = drawdown > 0.0 ? under_water + 1 : 0;
+    longest_under_water = under_water > longest_under_water ? under_water : longest_under_water;
+    if (r != r) return;  // NaN returns do not count
+    ++returns;
+    sum += r;
+    // The negative and positive parts as min/max selects (returns change sign at random,
+    // so branches would mispredict). Adding the +0.0 (or -0.0) a part is for the other
+    // sign changes no bit of these sums, none of which can be -0.0.
+    const double neg = r < 0.0 ? r : 0.0;
+    const double pos = r > 0.0 ? r : 0.0;
+    downside += neg * neg;
+    losses += -neg;
+    gains += pos;
+  }
+};
+
+SeriesFigures summarize(std::span<const double> drawdown, std::span<const double> returns);
+
 // Every formula sums left to right in index order, so the block is reproducible bit for
 // bit. `equity`, `drawdown` and `returns` have one value per bar; `trades` are in closing
-// order; `timestamps` are the run's bar times.
+// order; `timestamps` are the run's bar times. `figures` must be those of the two series.
 BacktestMetrics compute(std::span<const double> equity, std::span<const double> drawdown,
                         std::span<const double> returns, std::span<const Trade> trades,
-                        std::span<const std::int64_t> timestamps,
-                        const MetricsSettings& settings);
+                        std::span<const std::int64_t> timestamps, const MetricsSettings& settings,
+                        const SeriesFigures& figures);
+inline BacktestMetrics compute(std::span<const double> equity, std::span<const double> drawdown,
+                               std::span<const double> returns, std::span<const Trade> trades,
+                               std::span<const std::int64_t> timestamps,
+                               const MetricsSettings& settings) {
+  return compute(equity, drawdown, returns, trades, timestamps, settings,
+                 summarize(drawdown, returns));
+}
 
 // The outcome of one run, owned by value; the binding turns it into a BacktestResult.
 struct BacktestResult {

@@ -18,7 +18,7 @@ namespace {
 // would report, before any bar is read past an array's end.
 std::optional<common::InternalError> short_array(const SingleRunInputs& in, std::size_t n) {
   std::size_t lengths[] = {in.timestamps.size(), in.open.size(), in.high.size(), in.low.size(),
-                           in.volume.size(), in.position_sizes ? in.position_sizes->size() : n};
+                           in.volume_length, in.position_sizes ? in.position_sizes->size() : n};
   const std::size_t shortest = *std::min_element(std::begin(lengths), std::end(lengths));
   if (shortest >= n) return std::nullopt;
   return common::index_out_of_bounds(shortest, shortest);
@@ -66,7 +66,7 @@ common::Result<metrics::BacktestResult, RunError> run_single_backtest(const Sing
   // 8. The bar loop.
   if (auto broken = short_array(in, n)) return common::Err{RunError{std::move(*broken)}};
   core::BarArrays bars{in.timestamps.data(), in.open.data(), in.high.data(), in.low.data(),
-                       in.close.data(),      in.volume.data(), n};
+                       in.close.data(),      nullptr,          n};
   core::IntentArrays intents{clean.entries.data(), clean.exits.data(),
                              in.position_sizes ? in.position_sizes->data() : nullptr,
                              have_atr ? atr.data() : nullptr};

@@ -24,7 +24,9 @@ struct SingleRunInputs {
   std::span<const double> high;
   std::span<const double> low;
   std::span<const double> close;  // its length is the number of bars
-  std::span<const double> volume;
+  // The kernel of a single-instrument run never reads volume: only the array's length is
+  // checked, like every other bar array's.
+  std::size_t volume_length = 0;
   std::span<const std::uint8_t> entries;  // raw signals, exactly 0 or 1
   std::span<const std::uint8_t> exits;
   std::int64_t direction = 1;

@@ -3,6 +3,7 @@
 
 #include <cstring>
 #include <string>
+#include <type_traits>
 
 #include "python/convert.hpp"
 #include "python/py_errors.hpp"
@@ -63,7 +64,12 @@ bool copy_1d(PyObject* obj, const char* name, int type_num, const char* expected
   if (arr == nullptr) return false;
   const auto n = static_cast<std::size_t>(PyArray_DIM(arr, 0));
   Vec v;
-  if (PyArray_ISALIGNED(arr)) {
+  if constexpr (std::is_same_v<typename Vec::allocator_type, common::BufferAllocator<T>>) {
+    // An owned series buffer: resize() leaves the elements uninitialised, so the copy is a
+    // single memcpy pass.
+    v.resize(n);
+    if (n != 0) std::memcpy(v.data(), PyArray_DATA(arr), n * sizeof(T));
+  } else if (PyArray_ISALIGNED(arr)) {
     // Copy straight into fresh storage: no zero-fill pass before the copy.
     const T* src = static_cast<const T*>(PyArray_DATA(arr));
     v.assign(src, src + n);
@@ -136,6 +142,13 @@ bool convert(PyObject* obj, const char* name, std::vector<double>& out) {
 
 bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out) {
   return copy_1d(obj, name, NPY_INT64, "int64", out);
+}
+
+bool convert(PyObject* obj, const char* name, Float64Length& out) {
+  PyArrayObject* arr = checked_array(obj, name, NPY_DOUBLE, 1, "float64", true);
+  if (arr == nullptr) return false;
+  out.length = static_cast<std::size_t>(PyArray_DIM(arr, 0));
+  return true;
 }
 
 bool convert(PyObject* obj, const char* name, BoolArray& out) {

@@ -27,6 +27,15 @@ struct BoolArray {
 };
 bool convert(PyObject* obj, const char* name, BoolArray& out);
 
+// A float64 array argument that the call validates like any other (type, dtype,
+// dimensions, contiguity) but never reads, so it is not copied: only its length is kept
+// (the single-instrument run checks the volume array's length and has no use for its
+// values).
+struct Float64Length {
+  std::size_t length = 0;
+};
+bool convert(PyObject* obj, const char* name, Float64Length& out);
+
 // A two-dimensional float64 array of any strides, copied row-major.
 struct Matrix {
   std::size_t rows = 0;

@@ -33,7 +33,8 @@ PyObject* py_run_single_backtest(PyObject*, PyObject* const* args, Py_ssize_t na
                                  PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
     common::Buffer<std::int64_t> timestamps;
-    Floats open, high, low, close, volume;
+    Floats open, high, low, close;
+    Float64Length volume;  // validated, never read by this run
     BoolArray entries, exits;
     std::int32_t direction = 1;
     double weight = 1.0;  // accepted and converted; it does not change a single-instrument run
@@ -52,7 +53,7 @@ PyObject* py_run_single_backtest(PyObject*, PyObject* const* args, Py_ssize_t na
     in.high = high;
     in.low = low;
     in.close = close;
-    in.volume = volume;
+    in.volume_length = volume.length;
     in.entries = entries.values;
     in.exits = exits.values;
     in.direction = direction;

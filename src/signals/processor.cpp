@@ -1,4 +1,5 @@
 // The signal processor: a two-state (or unit-counting) pass over the raw signals.
+#include <algorithm>
 #include <cstddef>
 
 #include "signals/signals.hpp"
@@ -14,7 +15,12 @@ common::Result<CleanSignals, common::InternalError> process(std::span<const std:
     return common::Err{std::move(*broken)};
   }
   const std::size_t n = e.size();
-  CleanSignals out{Flags(n, 0), Flags(n, 0)};
+  // Every element is written below when not accumulating; the other mode starts from zero.
+  CleanSignals out{Flags(n), Flags(n)};
+  if (accumulate) {
+    std::fill(out.entries.begin(), out.entries.end(), std::uint8_t{0});
+    std::fill(out.exits.begin(), out.exits.end(), std::uint8_t{0});
+  }
   std::uint8_t* ce = out.entries.data();
   std::uint8_t* cx = out.exits.data();
   if (!accumulate) {

@@ -7,13 +7,14 @@
 #include <span>
 #include <vector>
 
+#include "common/buffer.hpp"
 #include "common/check.hpp"
 #include "common/result.hpp"
 
 namespace quillon::signals {
 
 // One byte per bar, exactly 0 or 1.
-using Flags = std::vector<std::uint8_t>;
+using Flags = common::Buffer<std::uint8_t>;
 
 struct CleanSignals {
   Flags entries;
