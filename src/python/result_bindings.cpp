@@ -39,6 +39,9 @@ using Trade = metrics::Trade;
 PyObject* get_direction(const Trade& t) { return to_py(static_cast<std::int32_t>(t.direction)); }
 PyObject* get_exit_reason(const Trade& t) { return to_py(exit_reason_text(t.exit_reason)); }
 
+// "total" is the trade's fees, the amount the cash and the equity curve were charged. The
+// sum of the six summed components can differ from it in the last bit (the legs' totals
+// were rounded separately), and the promise to the caller is that the two agree.
 PyObject* get_fee_breakdown(const Trade& t) {
   if (!t.fee_breakdown) return Py_NewRef(Py_None);
   const config::CostBreakdown& b = *t.fee_breakdown;
@@ -49,7 +52,7 @@ PyObject* get_fee_breakdown(const Trade& t) {
       {"sebi_fee", to_py(b.sebi_fee)},
       {"stamp_duty", to_py(b.stamp_duty)},
       {"gst", to_py(b.gst)},
-      {"total", to_py(b.sum())},
+      {"total", to_py(t.fees)},
   });
 }
 
