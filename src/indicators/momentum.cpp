@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "indicators/batch_detail.hpp"
 #include "indicators/indicators.hpp"
@@ -10,14 +11,18 @@
 namespace quillon::indicators {
 namespace {
 
-// Gain and loss of one price change. A change that is not > 0 is a loss, so a NaN change (and
-// a zero one, as -0.0) lands in the loss.
+// Gain and loss of one price change: a change > 0 is a gain, anything else (a NaN change too)
+// a loss of -change. The loss is taken as gain - change, which is -change exactly except that a
+// zero change gives +0.0 instead of -0.0; the sign of a zero loss never reaches the output
+// (L only meets "L == 0" and, when non-zero, G/L). Written this way the pair is two
+// branch-free instructions instead of a branch that price noise makes unpredictable.
 struct Move {
   double gain, loss;
 };
 inline Move move(double prev, double cur) {
   const double d = cur - prev;
-  return d > 0 ? Move{d, 0.0} : Move{0.0, -d};
+  const double gain = d > 0.0 ? d : 0.0;
+  return {gain, gain - d};
 }
 
 }  // namespace
@@ -74,29 +79,35 @@ Result<Stochastic> stochastic(std::span<const double> high, std::span<const doub
   double* pk = r.k.data();
   double* pd = r.d.data();
 
-  // The window folds park their suffixes in the outputs (highs in %K, lows in %D); each slot
-  // is read at its own index before that index is written.
-  detail::WindowExtremum<detail::Upper> hh(high.data(), n, k, pk);
-  detail::WindowExtremum<detail::Lower> ll(low.data(), n, k, pd);
-  for (std::size_t i = 0; i + 1 < k; ++i) {
-    hh.skip(i);
-    ll.skip(i);
-  }
   // %D needs d complete %K values: first at k-1 + d-1, written as a length difference so a
-  // huge d cannot overflow. An index without a %D gets its NaN back.
-  const std::size_t d = (d_period - 1 < n - (k - 1)) ? d_period : 0;
-  const std::size_t first_d = d ? (k - 1) + (d - 1) : n;
-  const double dd = static_cast<double>(d_period);
-  // Warm-up k-1 for %K: HH and LL are the raw folds (an all-NaN window leaves -inf / +inf,
-  // whose difference is not > 0, so it reads 50); %K = ((close - LL)/(HH - LL))*100.
+  // huge d cannot overflow (and then never reached).
+  const std::size_t d = d_period;
+  const std::size_t first_d = (d - 1 < n - (k - 1)) ? (k - 1) + (d - 1) : n;
+  const double dd = static_cast<double>(d);
+  // Warm-up k-1 for %K: HH and LL are the raw window folds of high (max) and low (min); an
+  // all-NaN window leaves -inf / +inf, whose difference is not > 0, so it reads 50. Then
+  // %K = ((close - LL)/(HH - LL))*100 when HH - LL > 0, else 50.
   // Warm-up k+d-2 for %D: the in-order sum of %K[i-d+1 .. i], over d, recomputed from the
   // window each time (a running sum would change the last bits); NaN if any %K is NaN.
-  for (std::size_t i = k - 1; i < n; ++i) {
-    const double top = hh.next(i);
-    const double bottom = ll.next(i);
+  auto emit = [&](std::size_t i, double top, double bottom) {
     const double range = top - bottom;
     pk[i] = range > 0 ? ((c[i] - bottom) / range) * 100.0 : 50.0;
-    pd[i] = i >= first_d ? detail::sum_in_order(pk + (i + 1 - d), d) / dd : detail::kNaN;
+    if (i >= first_d) pd[i] = detail::sum_in_order(pk + (i + 1 - d), d) / dd;
+  };
+  using Hi = detail::WindowFold<detail::Upper>;
+  using Lo = detail::WindowFold<detail::Lower>;
+  std::vector<double> ring(Hi::ring_size(k) + Lo::ring_size(k));
+  Hi hh(high.data(), k, ring.data());
+  Lo ll(low.data(), k, ring.data() + Hi::ring_size(k));
+  emit(k - 1, hh.first(), ll.first());
+  for (std::size_t base = k; base < n; base += k) {
+    if (n - base >= k) {
+      for (std::size_t j = 0; j < k; ++j) emit(base + j, hh.full(base, j), ll.full(base, j));
+    } else {
+      for (std::size_t j = 0; j < n - base; ++j) emit(base + j, hh.tail(base, j), ll.tail(base, j));
+    }
+    hh.end_block();
+    ll.end_block();
   }
   return r;
 }

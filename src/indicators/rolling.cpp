@@ -1,9 +1,10 @@
 // Rolling extremes: rolling_min and rolling_max over a window of p values, skipping NaN, in
-// O(1) per index whatever p is (the shared window fold lives in batch_detail.hpp and is also
-// what stochastic uses). Pure C++.
+// O(1) per index whatever p is (the window fold lives in batch_detail.hpp and is shared with
+// stochastic). Pure C++.
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <vector>
 
 #include "indicators/batch_detail.hpp"
 #include "indicators/indicators.hpp"
@@ -20,14 +21,21 @@ Result<Series> rolling(std::span<const double> data, std::uint64_t period) {
   if (n < period) return out;
   const std::size_t p = period;
   double* o = out.data();
-  detail::WindowExtremum<Order> window(data.data(), n, p, o);
-  // Warm-up p-1. Each value is the fold of x[i-p+1 .. i] (min from +inf / max from -inf,
-  // NaN skipped, the earliest of equal values kept); a fold still at its start value (only
-  // NaN, or only +inf for the minimum / -inf for the maximum) is written as NaN.
-  for (std::size_t i = 0; i + 1 < p; ++i) window.skip(i);
-  for (std::size_t i = p - 1; i < n; ++i) {
-    const double v = window.next(i);
-    o[i] = v == Order::start ? detail::kNaN : v;
+  std::vector<double> ring(detail::WindowFold<Order>::ring_size(p));
+  detail::WindowFold<Order> fold(data.data(), p, ring.data());
+  // A fold still at its start value (only NaN, or only +inf for the minimum / -inf for the
+  // maximum) is written as NaN.
+  auto finish = [](double v) { return v == Order::start ? detail::kNaN : v; };
+  // Warm-up p-1. Each value is the fold of x[i-p+1 .. i] (min from +inf / max from -inf, NaN
+  // skipped, the earliest of equal values kept), computed block by block.
+  o[p - 1] = finish(fold.first());
+  for (std::size_t base = p; base < n; base += p) {
+    if (n - base >= p) {
+      for (std::size_t r = 0; r < p; ++r) o[base + r] = finish(fold.full(base, r));
+    } else {
+      for (std::size_t r = 0; r < n - base; ++r) o[base + r] = finish(fold.tail(base, r));
+    }
+    fold.end_block();
   }
   return out;
 }
