@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cmath>
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
@@ -13,6 +14,7 @@
 #include <span>
 
 #include "indicators/errors.hpp"
+#include "indicators/indicators.hpp"
 
 namespace quillon::indicators::detail {
 
@@ -74,6 +76,18 @@ inline Pair true_range_pair(const double* high, const double* low, const double*
 inline double sum_in_order(const double* x, std::size_t count) {
   double s = x[0];
   for (std::size_t i = 1; i < count; ++i) s += x[i];
+  return s;
+}
+
+// An all-NaN output: what every indicator returns when the input is too short for a value.
+inline Series all_nan(std::size_t n) { return Series(n, kNaN); }
+
+// An output of n values whose first `warm` (at most n) are NaN and the rest not yet written:
+// the caller writes every later index exactly once. Series does not zero its elements, so this
+// saves a full pass over memory that the loop would overwrite anyway.
+inline Series with_warm_up(std::size_t n, std::size_t warm) {
+  Series s(n);
+  std::fill_n(s.data(), std::min(warm, n), kNaN);
   return s;
 }
 

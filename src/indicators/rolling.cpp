@@ -16,10 +16,10 @@ template <class Order>
 Result<Series> rolling(std::span<const double> data, std::uint64_t period) {
   if (period == 0) return common::Err{Error::invalid_parameter("period must be at least 1")};
   const std::size_t n = data.size();
-  Series out(n, detail::kNaN);
   // A period beyond the input allocates nothing more: there is no complete window.
-  if (n < period) return out;
+  if (n < period) return detail::all_nan(n);
   const std::size_t p = period;
+  Series out = detail::with_warm_up(n, p - 1);
   double* o = out.data();
   std::vector<double> ring(detail::WindowFold<Order>::ring_size(p));
   detail::WindowFold<Order> fold(data.data(), p, ring.data());

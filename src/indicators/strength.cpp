@@ -79,9 +79,9 @@ Result<Series> adx(std::span<const double> high, std::span<const double> low,
   }
   if (period == 0) return common::Err{Error::invalid_parameter("ADX period must be > 0")};
   const std::size_t n = close.size();
-  Series out(n, detail::kNaN);
-  if (period > n / 2) return out;  // n < 2p, written so that 2p cannot overflow
+  if (period > n / 2) return detail::all_nan(n);  // n < 2p, written so 2p cannot overflow
   const std::size_t p = period;
+  Series out = detail::with_warm_up(n, 2 * p - 1);
   const double* h = high.data();
   const double* l = low.data();
   const double* c = close.data();

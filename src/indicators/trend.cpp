@@ -30,8 +30,8 @@ void sma_into(std::span<const double> x, std::size_t p, double* out) {
 
 Result<Series> sma(std::span<const double> data, std::uint64_t period) {
   if (period == 0) return common::Err{Error::invalid_parameter("SMA period must be > 0")};
-  Series out(data.size(), detail::kNaN);
-  if (data.size() < period) return out;
+  if (data.size() < period) return detail::all_nan(data.size());
+  Series out = detail::with_warm_up(data.size(), period - 1);
   detail::sma_into(data, period, out.data());
   return out;
 }
@@ -39,9 +39,9 @@ Result<Series> sma(std::span<const double> data, std::uint64_t period) {
 Result<Series> ema(std::span<const double> data, std::uint64_t period) {
   if (period == 0) return common::Err{Error::invalid_parameter("EMA period must be > 0")};
   const std::size_t n = data.size();
-  Series out(n, detail::kNaN);
-  if (n < period) return out;
+  if (n < period) return detail::all_nan(n);
   const std::size_t p = period;
+  Series out = detail::with_warm_up(n, p - 1);
   const double* x = data.data();
   const double alpha = 2.0 / (static_cast<double>(p) + 1.0);
   const double keep = 1.0 - alpha;
@@ -66,11 +66,15 @@ Result<Macd> macd(std::span<const double> data, std::uint64_t fast_period,
     return common::Err{Error::invalid_parameter("MACD fast period must be < slow period")};
   }
   const std::size_t n = data.size();
-  Macd r{Series(n, detail::kNaN), Series(n, detail::kNaN), Series(n, detail::kNaN)};
-  if (n < slow_period) return r;
+  if (n < slow_period) return Macd{detail::all_nan(n), detail::all_nan(n), detail::all_nan(n)};
   const std::size_t fast = fast_period;
   const std::size_t slow = slow_period;
   const std::size_t m = signal_period;
+  // Signal warm-up j = slow-1 + signal-1, written as a length difference so a huge signal
+  // period cannot overflow; j = n means no signal value at all.
+  const std::size_t j = (m - 1 < n - (slow - 1)) ? (slow - 1) + (m - 1) : n;
+  Macd r{detail::with_warm_up(n, slow - 1), detail::with_warm_up(n, j),
+         detail::with_warm_up(n, j)};
   const double* x = data.data();
   double* line = r.line.data();
   double* sig = r.signal.data();
@@ -93,12 +97,10 @@ Result<Macd> macd(std::span<const double> data, std::uint64_t fast_period,
   // Warm-up slow-1 for the line: line = fast - slow (NaN when either is, by IEEE subtraction).
   line[slow - 1] = f - s;
 
-  // Signal warm-up j = slow-1 + signal-1 (written as a length difference so a huge signal
-  // period cannot overflow): seeded with the in-order mean of line[slow-1 .. j], then
+  // Signal warm-up j: seeded with the in-order mean of line[slow-1 .. j], then
   // sig = sig*(1-beta) + line*beta. A NaN among the seed values makes the seed NaN and every
   // later value with it, which is the "signal stays all NaN" rule; a NaN line value later on
   // likewise poisons the rest. Histogram = line - signal, NaN wherever either is.
-  const std::size_t j = (m - 1 < n - (slow - 1)) ? (slow - 1) + (m - 1) : n;
   const std::size_t seed_end = j < n ? j : n - 1;
   double seed = line[slow - 1];
   for (std::size_t i = slow; i <= seed_end; ++i) {
@@ -132,9 +134,9 @@ Result<Supertrend> supertrend(std::span<const double> high, std::span<const doub
   }
   if (period == 0) return common::Err{Error::invalid_parameter("Supertrend period must be > 0")};
   const std::size_t n = close.size();
-  Supertrend r{Series(n, detail::kNaN), std::vector<std::int8_t>(n, 0)};
-  if (period >= n) return r;
+  if (period >= n) return Supertrend{detail::all_nan(n), std::vector<std::int8_t>(n, 0)};
   const std::size_t p = period;
+  Supertrend r{detail::with_warm_up(n, p - 1), std::vector<std::int8_t>(n, 0)};
   const double* h = high.data();
   const double* l = low.data();
   const double* c = close.data();

@@ -1,5 +1,6 @@
 // Volatility indicators: atr (also the one the kernel's ATR stops and targets use) and
 // bollinger_bands. Pure C++; every loop keeps the operation order its comment states.
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -27,10 +28,10 @@ Result<Series> atr(std::span<const double> high, std::span<const double> low,
   }
   if (period == 0) return common::Err{Error::invalid_parameter("ATR period must be > 0")};
   const std::size_t n = close.size();
-  Series out(n, detail::kNaN);
   // One more bar than an SMA needs: n == p gives no value at all.
-  if (period >= n) return out;
+  if (period >= n) return detail::all_nan(n);
   const std::size_t p = period;
+  Series out = detail::with_warm_up(n, p - 1);
   const double* h = high.data();
   const double* l = low.data();
   const double* c = close.data();
@@ -88,9 +89,10 @@ Result<Bollinger> bollinger_bands(std::span<const double> data, std::uint64_t pe
     return common::Err{Error::invalid_parameter("Bollinger Bands std_dev must be > 0")};
   }
   const std::size_t n = data.size();
-  Bollinger r{Series(n, detail::kNaN), Series(n, detail::kNaN), Series(n, detail::kNaN)};
-  if (n < period) return r;
+  if (n < period) return Bollinger{detail::all_nan(n), detail::all_nan(n), detail::all_nan(n)};
   const std::size_t p = period;
+  Bollinger r{detail::with_warm_up(n, p - 1), detail::with_warm_up(n, p - 1),
+              detail::with_warm_up(n, p - 1)};
   const double* x = data.data();
   double* up = r.upper.data();
   double* mid = r.middle.data();
@@ -133,6 +135,9 @@ Result<Bollinger> bollinger_bands(std::span<const double> data, std::uint64_t pe
     up[i] = m + width;
     lo[i] = m - width;
   }
+  // From the first NaN middle on, both bands are NaN.
+  std::fill(up + i, up + n, detail::kNaN);
+  std::fill(lo + i, lo + n, detail::kNaN);
   return r;
 }
 

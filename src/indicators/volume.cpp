@@ -16,7 +16,7 @@ Result<Series> vwap(std::span<const double> high, std::span<const double> low,
     return common::Err{*e};
   }
   const std::size_t n = close.size();
-  Series out(n, detail::kNaN);
+  Series out = detail::with_warm_up(n, 0);  // every index is written below
   const double* h = high.data();
   const double* l = low.data();
   const double* c = close.data();
