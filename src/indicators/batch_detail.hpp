@@ -13,6 +13,10 @@
 #include <optional>
 #include <span>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "indicators/errors.hpp"
 #include "indicators/indicators.hpp"
 
@@ -114,21 +118,44 @@ double atr_seed(const double* high, const double* low, const double* close, std:
 // among values that compare equal (0.0 and -0.0) the earliest in the window is the one kept.
 // The series is cut into blocks aligned at multiples of p; window i is the tail of one block
 // (its suffix fold, taken right to left) followed by the head of the next (the prefix fold, left
-// to right). Both folds keep the earliest of equal values and the two are joined preferring the
-// suffix (the earlier part) on a tie, so the result is the very element the plain fold returns,
-// signed zeros included. A window with no non-NaN value gives the start value (+inf / -inf).
+// to right). Every step below keeps the earliest of equal values and the two parts are joined
+// preferring the suffix (the earlier part) on a tie, so the result is the very element the
+// plain fold returns, signed zeros included. A window with no non-NaN value gives the start
+// value (+inf / -inf). Only input elements and the start value are ever selected, never
+// computed, so every formulation that selects the same element gives the same bits.
 //
 // While block b is walked forwards (windows ending in it, joined with block b-1's suffixes), it
-// is also walked backwards to park its own suffixes for block b+1: two independent chains in one
-// loop. The parked suffixes live in a ring of 2(p+1) doubles, the only memory beyond the output.
+// is also walked backwards to park its own suffixes for block b+1: two independent chains in
+// one loop, each advancing two elements per step (the pair is folded first, off the chain).
+// The parked suffixes live in a ring of 2(p+1) doubles, the only memory beyond the output.
+//
+// The selections go through Lane, a double held in the low half of an SSE register, so that
+// each one is exactly one min/max instruction: compilers otherwise turn some of these
+// selects into branches on the data, which mispredict on every other price.
+#if defined(__SSE2__)
+using Lane = __m128d;
+inline Lane lane_load(const double* p) { return _mm_load_sd(p); }
+inline Lane lane_of(double v) { return _mm_set_sd(v); }
+inline double value_of(Lane v) { return _mm_cvtsd_f64(v); }
+inline Lane lane_min(Lane a, Lane b) { return _mm_min_sd(a, b); }  // a < b ? a : b
+inline Lane lane_max(Lane a, Lane b) { return _mm_max_sd(a, b); }  // a > b ? a : b
+#else
+using Lane = double;
+inline Lane lane_load(const double* p) { return *p; }
+inline Lane lane_of(double v) { return v; }
+inline double value_of(Lane v) { return v; }
+inline Lane lane_min(Lane a, Lane b) { return a < b ? a : b; }
+inline Lane lane_max(Lane a, Lane b) { return a > b ? a : b; }
+#endif
+
 struct Lower {
   static constexpr double start = kInf;
-  // a when strictly better than b, else b (so b when either is NaN): one min instruction.
-  static double pick(double a, double b) { return a < b ? a : b; }
+  // a when strictly better than b, else b (so b when either is NaN).
+  static Lane pick(Lane a, Lane b) { return lane_min(a, b); }
 };
 struct Upper {
   static constexpr double start = -kInf;
-  static double pick(double a, double b) { return a > b ? a : b; }
+  static Lane pick(Lane a, Lane b) { return lane_max(a, b); }
 };
 
 template <class Order>
@@ -147,53 +174,73 @@ class WindowFold {
 
   // The fold of the first window, x[0 .. p-1]; parks block 0's suffixes.
   double first() {
-    double s = Order::start;
+    Lane s = lane_of(Order::start);
     for (std::size_t k = p_; k-- > 0;) {
-      s = suffix_step(s, x_[k]);
-      prev_[k] = s;
+      s = Order::pick(s, clean(x_ + k));
+      prev_[k] = value_of(s);
     }
-    return s;
+    return value_of(s);
   }
 
-  // Window ending at base + r (r = 0, 1, ... in order) of the block starting at base, when the
-  // whole block [base, base+p) exists: its suffixes are parked for the next block.
-  double full(std::size_t base, std::size_t r) {
-    const std::size_t back = p_ - 1 - r;
-    back_ = suffix_step(back_, x_[base + back]);
-    next_[back] = back_;
-    return front(base, r);
-  }
-
-  // The same for the last, incomplete block: nothing follows it, nothing to park.
-  double tail(std::size_t base, std::size_t r) { return front(base, r); }
-
-  void end_block() {
-    double* t = prev_;
-    prev_ = next_;
-    next_ = t;
-    acc_ = Order::start;
-    back_ = Order::start;
+  // Writes finish(fold of the window ending at base + r) to out[r] for r < len, where base is
+  // the next block's start (p, 2p, ... in turn) and len = min(p, n - base). A complete block
+  // also parks its suffixes for the block after it.
+  template <class Finish>
+  void block(std::size_t base, std::size_t len, double* out, Finish finish) {
+    const double* xb = x_ + base;
+    Lane acc = lane_of(Order::start);
+    std::size_t r = 0;
+    if (len == p_) {
+      Lane back = lane_of(Order::start);
+      for (; r + 2 <= p_; r += 2) {
+        forward_pair(xb, r, acc, out, finish);
+        // Backwards the later element comes first; the earlier one must win ties, so the
+        // running value is kept only when strictly better.
+        const Lane later = clean(xb + (p_ - 1 - r));
+        const Lane earlier = clean(xb + (p_ - 2 - r));
+        next_[p_ - 1 - r] = value_of(Order::pick(back, later));
+        back = Order::pick(back, Order::pick(later, earlier));
+        next_[p_ - 2 - r] = value_of(back);
+      }
+      if (r < p_) {  // odd p: the last forward index meets backward index 0
+        acc = Order::pick(clean(xb + r), acc);
+        out[r] = finish(value_of(Order::pick(acc, lane_load(prev_ + r + 1))));
+        next_[0] = value_of(Order::pick(back, clean(xb)));
+      }
+      double* t = prev_;
+      prev_ = next_;
+      next_ = t;
+      return;
+    }
+    for (; r + 2 <= len; r += 2) forward_pair(xb, r, acc, out, finish);
+    if (r < len) {
+      acc = Order::pick(clean(xb + r), acc);
+      out[r] = finish(value_of(Order::pick(acc, lane_load(prev_ + r + 1))));
+    }
   }
 
  private:
-  double front(std::size_t base, std::size_t r) {
-    acc_ = Order::pick(x_[base + r], acc_);  // strictly better replaces: earliest kept, NaN skipped
-    return Order::pick(acc_, prev_[r + 1]);  // the suffix (earlier) wins a tie
-  }
+  // A NaN becomes the start value, which is value-for-value the same as skipping it
+  // (pick(v, start) is NaN-proof because a comparison with NaN is false).
+  static Lane clean(const double* v) { return Order::pick(lane_load(v), lane_of(Order::start)); }
 
-  // Right to left the earlier element arrives second and must win ties: keep s only when
-  // strictly better. A NaN first becomes the start value, which is value-for-value the same as
-  // skipping it (pick(v, start) is NaN-proof because a NaN comparison is false).
-  static double suffix_step(double s, double v) {
-    return Order::pick(s, Order::pick(v, Order::start));
+  // Prefix folds at r and r+1 from the prefix before r: the pair is folded first (the earlier
+  // wins ties), so the chain through acc takes one step per two elements. Each prefix joins
+  // the previous block's suffix, which wins ties.
+  template <class Finish>
+  void forward_pair(const double* xb, std::size_t r, Lane& acc, double* out, Finish& finish) {
+    const Lane a = clean(xb + r);
+    const Lane b = clean(xb + r + 1);
+    const Lane at_r = Order::pick(a, acc);
+    acc = Order::pick(Order::pick(b, a), acc);
+    out[r] = finish(value_of(Order::pick(at_r, lane_load(prev_ + r + 1))));
+    out[r + 1] = finish(value_of(Order::pick(acc, lane_load(prev_ + r + 2))));
   }
 
   const double* x_;
   std::size_t p_;
   double* prev_;  // suffix folds of the previous block, prev_[p] = start
   double* next_;  // being filled for the next block
-  double acc_ = Order::start;
-  double back_ = Order::start;
 };
 
 }  // namespace quillon::indicators::detail

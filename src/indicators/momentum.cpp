@@ -1,5 +1,6 @@
 // Momentum indicators: rsi and stochastic. Pure C++; the operation order of every loop is
 // fixed (see the comments) because results are compared bit for bit.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -114,25 +115,29 @@ Result<Stochastic> stochastic(std::span<const double> high, std::span<const doub
   // %K = ((close - LL)/(HH - LL))*100 when HH - LL > 0, else 50.
   // Warm-up k+d-2 for %D: the in-order sum of %K[i-d+1 .. i], over d, recomputed from the
   // window each time (a running sum would change the last bits); NaN if any %K is NaN.
-  auto emit = [&](std::size_t i, double top, double bottom) {
+  auto emit = [&](std::size_t i) {
+    const double top = pk[i];
+    const double bottom = pd[i];
     const double range = top - bottom;
     pk[i] = range > 0 ? ((c[i] - bottom) / range) * 100.0 : 50.0;
-    if (i >= first_d) pd[i] = detail::sum_in_order(pk + (i + 1 - d), d) / dd;
+    pd[i] = i >= first_d ? detail::sum_in_order(pk + (i + 1 - d), d) / dd : detail::kNaN;
   };
+  // The raw folds of a block go to the outputs first (highs into %K, lows into %D), then each
+  // index of the block reads its pair and overwrites it with %K and %D, in index order.
   using Hi = detail::WindowFold<detail::Upper>;
   using Lo = detail::WindowFold<detail::Lower>;
   std::vector<double> ring(Hi::ring_size(k) + Lo::ring_size(k));
   Hi hh(high.data(), k, ring.data());
   Lo ll(low.data(), k, ring.data() + Hi::ring_size(k));
-  emit(k - 1, hh.first(), ll.first());
+  auto raw = [](double v) { return v; };
+  pk[k - 1] = hh.first();
+  pd[k - 1] = ll.first();
+  emit(k - 1);
   for (std::size_t base = k; base < n; base += k) {
-    if (n - base >= k) {
-      for (std::size_t j = 0; j < k; ++j) emit(base + j, hh.full(base, j), ll.full(base, j));
-    } else {
-      for (std::size_t j = 0; j < n - base; ++j) emit(base + j, hh.tail(base, j), ll.tail(base, j));
-    }
-    hh.end_block();
-    ll.end_block();
+    const std::size_t len = std::min(k, n - base);
+    hh.block(base, len, pk + base, raw);
+    ll.block(base, len, pd + base, raw);
+    for (std::size_t i = base; i < base + len; ++i) emit(i);
   }
   return r;
 }

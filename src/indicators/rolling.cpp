@@ -1,6 +1,7 @@
 // Rolling extremes: rolling_min and rolling_max over a window of p values, skipping NaN, in
 // O(1) per index whatever p is (the window fold lives in batch_detail.hpp and is shared with
 // stochastic). Pure C++.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -30,12 +31,7 @@ Result<Series> rolling(std::span<const double> data, std::uint64_t period) {
   // skipped, the earliest of equal values kept), computed block by block.
   o[p - 1] = finish(fold.first());
   for (std::size_t base = p; base < n; base += p) {
-    if (n - base >= p) {
-      for (std::size_t r = 0; r < p; ++r) o[base + r] = finish(fold.full(base, r));
-    } else {
-      for (std::size_t r = 0; r < n - base; ++r) o[base + r] = finish(fold.tail(base, r));
-    }
-    fold.end_block();
+    fold.block(base, std::min(p, n - base), o + base, finish);
   }
   return out;
 }
