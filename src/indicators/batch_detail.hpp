@@ -4,8 +4,8 @@
 // src/indicators/; nothing outside this directory includes it.
 #pragma once
 
-#include <cmath>
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <initializer_list>
@@ -95,8 +95,9 @@ inline Series with_warm_up(std::size_t n, std::size_t warm) {
   return s;
 }
 
-// The first of `others` whose length differs from close's, as the length failure naming
-// close's length and that array's.
+// The first of `others` (high, low, volume in that order) whose length differs from close's,
+// as the length failure naming close's length and then that array's own, so the message points
+// at the array that is actually wrong.
 inline std::optional<Error> check_lengths(std::size_t close_len,
                                           std::initializer_list<std::size_t> others) {
   for (std::size_t len : others) {
@@ -139,6 +140,12 @@ inline Lane lane_of(double v) { return _mm_set_sd(v); }
 inline double value_of(Lane v) { return _mm_cvtsd_f64(v); }
 inline Lane lane_min(Lane a, Lane b) { return _mm_min_sd(a, b); }  // a < b ? a : b
 inline Lane lane_max(Lane a, Lane b) { return _mm_max_sd(a, b); }  // a > b ? a : b
+// v, or NaN where v == s: v - (v == s ? NaN : +0.0). Subtracting +0.0 leaves every value
+// unchanged, -0.0 included, and v - NaN is that (quiet, positive) NaN.
+inline double nan_where_equal(Lane v, Lane s) {
+  const Lane hit = _mm_cmpeq_sd(v, s);
+  return _mm_cvtsd_f64(_mm_sub_sd(v, _mm_and_pd(hit, _mm_set_sd(kNaN))));
+}
 #else
 using Lane = double;
 inline Lane lane_load(const double* p) { return *p; }
@@ -146,6 +153,7 @@ inline Lane lane_of(double v) { return v; }
 inline double value_of(Lane v) { return v; }
 inline Lane lane_min(Lane a, Lane b) { return a < b ? a : b; }
 inline Lane lane_max(Lane a, Lane b) { return a > b ? a : b; }
+inline double nan_where_equal(Lane v, Lane s) { return v == s ? kNaN : v; }
 #endif
 
 struct Lower {
@@ -182,9 +190,9 @@ class WindowFold {
     return value_of(s);
   }
 
-  // Writes finish(fold of the window ending at base + r) to out[r] for r < len, where base is
-  // the next block's start (p, 2p, ... in turn) and len = min(p, n - base). A complete block
-  // also parks its suffixes for the block after it.
+  // Writes finish(fold of the window ending at base + r, as a Lane) to out[r] for r < len,
+  // where base is the next block's start (p, 2p, ... in turn) and len = min(p, n - base).
+  // A complete block also parks its suffixes for the block after it.
   template <class Finish>
   void block(std::size_t base, std::size_t len, double* out, Finish finish) {
     const double* xb = x_ + base;
@@ -204,7 +212,7 @@ class WindowFold {
       }
       if (r < p_) {  // odd p: the last forward index meets backward index 0
         acc = Order::pick(clean(xb + r), acc);
-        out[r] = finish(value_of(Order::pick(acc, lane_load(prev_ + r + 1))));
+        out[r] = finish(Order::pick(acc, lane_load(prev_ + r + 1)));
         next_[0] = value_of(Order::pick(back, clean(xb)));
       }
       double* t = prev_;
@@ -215,7 +223,7 @@ class WindowFold {
     for (; r + 2 <= len; r += 2) forward_pair(xb, r, acc, out, finish);
     if (r < len) {
       acc = Order::pick(clean(xb + r), acc);
-      out[r] = finish(value_of(Order::pick(acc, lane_load(prev_ + r + 1))));
+      out[r] = finish(Order::pick(acc, lane_load(prev_ + r + 1)));
     }
   }
 
@@ -233,8 +241,8 @@ class WindowFold {
     const Lane b = clean(xb + r + 1);
     const Lane at_r = Order::pick(a, acc);
     acc = Order::pick(Order::pick(b, a), acc);
-    out[r] = finish(value_of(Order::pick(at_r, lane_load(prev_ + r + 1))));
-    out[r + 1] = finish(value_of(Order::pick(acc, lane_load(prev_ + r + 2))));
+    out[r] = finish(Order::pick(at_r, lane_load(prev_ + r + 1)));
+    out[r + 1] = finish(Order::pick(acc, lane_load(prev_ + r + 2)));
   }
 
   const double* x_;

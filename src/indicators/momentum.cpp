@@ -37,7 +37,9 @@ inline Moves moves(const double* prev) {
 }
 
 // 100 when L == 0 (a flat series reads 100), else 100 - 100/(G/L + 1).
-inline double rsi_value(double g, double l) { return l == 0 ? 100.0 : 100.0 - 100.0 / (g / l + 1.0); }
+inline double rsi_value(double g, double l) {
+  return l == 0 ? 100.0 : 100.0 - 100.0 / (g / l + 1.0);
+}
 
 }  // namespace
 
@@ -129,7 +131,7 @@ Result<Stochastic> stochastic(std::span<const double> high, std::span<const doub
   std::vector<double> ring(Hi::ring_size(k) + Lo::ring_size(k));
   Hi hh(high.data(), k, ring.data());
   Lo ll(low.data(), k, ring.data() + Hi::ring_size(k));
-  auto raw = [](double v) { return v; };
+  auto raw = [](detail::Lane v) { return detail::value_of(v); };
   pk[k - 1] = hh.first();
   pd[k - 1] = ll.first();
   emit(k - 1);

@@ -26,10 +26,11 @@ Result<Series> rolling(std::span<const double> data, std::uint64_t period) {
   detail::WindowFold<Order> fold(data.data(), p, ring.data());
   // A fold still at its start value (only NaN, or only +inf for the minimum / -inf for the
   // maximum) is written as NaN.
-  auto finish = [](double v) { return v == Order::start ? detail::kNaN : v; };
+  const detail::Lane start = detail::lane_of(Order::start);
+  auto finish = [start](detail::Lane v) { return detail::nan_where_equal(v, start); };
   // Warm-up p-1. Each value is the fold of x[i-p+1 .. i] (min from +inf / max from -inf, NaN
   // skipped, the earliest of equal values kept), computed block by block.
-  o[p - 1] = finish(fold.first());
+  o[p - 1] = finish(detail::lane_of(fold.first()));
   for (std::size_t base = p; base < n; base += p) {
     fold.block(base, std::min(p, n - base), o + base, finish);
   }
