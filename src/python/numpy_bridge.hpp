@@ -1,0 +1,43 @@
+// NumPy arrays in and out. Inputs are copied once into owned buffers (nothing is cast:
+// the dtype must match exactly, in native byte order); outputs are new arrays that own
+// their storage, so nothing handed back aliases internal state.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "python/python_api.hpp"
+
+namespace quillon::python {
+
+// Called once from module initialisation.
+bool import_numpy();
+
+// One-dimensional arrays of exactly float64 / int64 / bool. A strided view raises the
+// internal-error exception (the caller must pass contiguous data; we never guess a copy).
+// Bool elements are normalised to 0/1.
+bool convert(PyObject* obj, const char* name, std::vector<double>& out);
+bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out);
+struct BoolArray {
+  std::vector<std::uint8_t> values;
+};
+bool convert(PyObject* obj, const char* name, BoolArray& out);
+
+// A two-dimensional float64 array of any strides, copied row-major.
+struct Matrix {
+  std::size_t rows = 0;
+  std::size_t cols = 0;
+  std::vector<double> data;
+  double operator()(std::size_t r, std::size_t c) const { return data[r * cols + c]; }
+};
+bool convert(PyObject* obj, const char* name, Matrix& out);
+
+// New one-dimensional arrays that take over the vector's storage (no copy).
+PyObject* to_numpy(std::vector<double>&& v);
+PyObject* to_numpy(std::vector<std::int64_t>&& v);
+PyObject* to_numpy(std::vector<std::int8_t>&& v);
+PyObject* to_numpy(BoolArray&& v);
+// A new rows x cols float64 array from a row-major buffer.
+PyObject* to_numpy(Matrix&& m);
+
+}  // namespace quillon::python
