@@ -10,6 +10,7 @@
 #include <string>
 #include <variant>
 
+#include "common/memory.hpp"
 #include "common/result.hpp"
 
 namespace quillon::indicators {
@@ -38,9 +39,7 @@ struct StreamValue {
 };
 
 // A window too large for memory. The binding raises it as MemoryError; nothing aborts.
-struct AllocationFailure {
-  std::string message;  // "memory allocation of {} bytes failed"
-};
+using AllocationFailure = common::OutOfMemory;
 
 namespace detail {
 
