@@ -8,11 +8,12 @@
 #include <span>
 #include <vector>
 
+#include "common/buffer.hpp"
 #include "indicators/errors.hpp"
 
 namespace quillon::indicators {
 
-using Series = std::vector<double>;
+using Series = common::Buffer<double>;
 
 struct Macd {
   Series line, signal, histogram;

@@ -9,7 +9,7 @@ namespace quillon::python {
 namespace {
 
 namespace ind = quillon::indicators;
-using Floats = std::vector<double>;
+using Floats = common::Buffer<double>;
 
 PyObject* array(Floats&& v) { return to_numpy(std::move(v)); }
 

@@ -56,13 +56,13 @@ PyArrayObject* checked_array(PyObject* obj, const char* name, int type_num, int 
   return arr;
 }
 
-template <class T>
-bool copy_1d(PyObject* obj, const char* name, int type_num, const char* expected,
-             std::vector<T>& out) {
+template <class Vec>
+bool copy_1d(PyObject* obj, const char* name, int type_num, const char* expected, Vec& out) {
+  using T = typename Vec::value_type;
   PyArrayObject* arr = checked_array(obj, name, type_num, 1, expected, true);
   if (arr == nullptr) return false;
   const auto n = static_cast<std::size_t>(PyArray_DIM(arr, 0));
-  std::vector<T> v;
+  Vec v;
   if (PyArray_ISALIGNED(arr)) {
     // Copy straight into fresh storage: no zero-fill pass before the copy.
     const T* src = static_cast<const T*>(PyArray_DATA(arr));
@@ -75,23 +75,24 @@ bool copy_1d(PyObject* obj, const char* name, int type_num, const char* expected
   return true;
 }
 
-template <class T>
+template <class Vec>
 struct Owner {
-  std::vector<T> storage;
+  Vec storage;
 };
 
-template <class T>
+template <class Vec>
 void free_owner(PyObject* capsule) {
-  delete static_cast<Owner<T>*>(PyCapsule_GetPointer(capsule, "quillon.buffer"));
+  delete static_cast<Owner<Vec>*>(PyCapsule_GetPointer(capsule, "quillon.buffer"));
 }
 
 // Hands the vector's storage to a new array through a capsule base, so the buffer lives
 // exactly as long as the array and no copy is made.
-template <class T>
-PyObject* adopt(std::vector<T>&& v, int type_num) {
-  auto* owner = new Owner<T>{std::move(v)};
+template <class Vec>
+PyObject* adopt(Vec&& v, int type_num) {
+  using T = typename Vec::value_type;
+  auto* owner = new Owner<Vec>{std::move(v)};
   npy_intp dims[1] = {static_cast<npy_intp>(owner->storage.size())};
-  PyObject* capsule = PyCapsule_New(owner, "quillon.buffer", free_owner<T>);
+  PyObject* capsule = PyCapsule_New(owner, "quillon.buffer", free_owner<Vec>);
   if (capsule == nullptr) {
     delete owner;
     return nullptr;
@@ -120,6 +121,14 @@ PyObject* adopt(std::vector<T>&& v, int type_num) {
 }
 
 }  // namespace
+
+bool convert(PyObject* obj, const char* name, common::Buffer<double>& out) {
+  return copy_1d(obj, name, NPY_DOUBLE, "float64", out);
+}
+
+bool convert(PyObject* obj, const char* name, common::Buffer<std::int64_t>& out) {
+  return copy_1d(obj, name, NPY_INT64, "int64", out);
+}
 
 bool convert(PyObject* obj, const char* name, std::vector<double>& out) {
   return copy_1d(obj, name, NPY_DOUBLE, "float64", out);
@@ -154,6 +163,8 @@ bool convert(PyObject* obj, const char* name, Matrix& out) {
   return true;
 }
 
+PyObject* to_numpy(common::Buffer<double>&& v) { return adopt(std::move(v), NPY_DOUBLE); }
+PyObject* to_numpy(common::Buffer<std::int64_t>&& v) { return adopt(std::move(v), NPY_INT64); }
 PyObject* to_numpy(std::vector<double>&& v) { return adopt(std::move(v), NPY_DOUBLE); }
 PyObject* to_numpy(std::vector<std::int64_t>&& v) { return adopt(std::move(v), NPY_INT64); }
 PyObject* to_numpy(std::vector<std::int8_t>&& v) { return adopt(std::move(v), NPY_INT8); }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "common/buffer.hpp"
 #include "python/python_api.hpp"
 
 namespace quillon::python {
@@ -16,6 +17,9 @@ bool import_numpy();
 // One-dimensional arrays of exactly float64 / int64 / bool. A strided view raises the
 // internal-error exception (the caller must pass contiguous data; we never guess a copy).
 // Bool elements are normalised to 0/1.
+// Series inputs go into common::Buffer (reused large blocks); std::vector serves the rest.
+bool convert(PyObject* obj, const char* name, common::Buffer<double>& out);
+bool convert(PyObject* obj, const char* name, common::Buffer<std::int64_t>& out);
 bool convert(PyObject* obj, const char* name, std::vector<double>& out);
 bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out);
 struct BoolArray {
@@ -33,6 +37,8 @@ struct Matrix {
 bool convert(PyObject* obj, const char* name, Matrix& out);
 
 // New one-dimensional arrays that take over the vector's storage (no copy).
+PyObject* to_numpy(common::Buffer<double>&& v);
+PyObject* to_numpy(common::Buffer<std::int64_t>&& v);
 PyObject* to_numpy(std::vector<double>&& v);
 PyObject* to_numpy(std::vector<std::int64_t>&& v);
 PyObject* to_numpy(std::vector<std::int8_t>&& v);
