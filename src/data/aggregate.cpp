@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <limits>
+#include <type_traits>
 #include <utility>
 
 namespace quillon::data {
@@ -69,18 +70,6 @@ std::int64_t days_from_first_of_month(std::int64_t year, std::int64_t month) {
   return era * 146'097 + doe - 719'468;
 }
 
-// max and min ignoring NaN: the non-NaN value wins, NaN only when both are.
-double max_skip_nan(double a, double b) {
-  if (std::isnan(a)) return b;
-  if (std::isnan(b)) return a;
-  return a > b ? a : b;
-}
-double min_skip_nan(double a, double b) {
-  if (std::isnan(a)) return b;
-  if (std::isnan(b)) return a;
-  return a < b ? a : b;
-}
-
 std::int64_t unit_length_ns(BarUnit u) {
   switch (u) {
     case BarUnit::Millisecond: return 1'000'000;
@@ -137,36 +126,27 @@ std::optional<BarUnit> parse_bar_unit(std::string_view t) {
 
 namespace detail {
 
-void PartialBar::merge(const SourceRecord& r) {
-  high = max_skip_nan(high, r.high);
-  low = min_skip_nan(low, r.low);
-  close = r.close;
-  volume = volume + r.volume;
-}
-
 // ---- time -------------------------------------------------------------------------------
+
+std::int64_t TimeBarBuilder::window_of(std::int64_t timestamp) const {
+  return local_index(timestamp, align_offset_ns_, width_ns_);
+}
 
 std::int64_t TimeBarBuilder::window_end(std::int64_t window) const {
   return clamp_ns((static_cast<i128>(window) + 1) * width_ns_ - align_offset_ns_);
 }
 
-// Any change of window closes the bar, an earlier one included: out-of-order records are
-// not refused, they just cut the bar short.
-std::optional<Bar> TimeBarBuilder::push(const SourceRecord& r) {
-  const std::int64_t w = local_index(r.timestamp, align_offset_ns_, width_ns_);
-  if (!window_ || !partial_) {
-    partial_ = PartialBar::start(r);
-    window_ = w;
-    return std::nullopt;
+void TimeBarBuilder::local_bounds(std::int64_t window, std::int64_t& lo,
+                                  std::int64_t& hi) const {
+  const i128 l = static_cast<i128>(window) * width_ns_;
+  const i128 h = l + width_ns_;
+  if (l >= std::numeric_limits<std::int64_t>::min() &&
+      h <= std::numeric_limits<std::int64_t>::max()) {
+    lo = static_cast<std::int64_t>(l);
+    hi = static_cast<std::int64_t>(h);
+  } else {
+    lo = hi = 0;
   }
-  if (w == *window_) {
-    partial_->merge(r);
-    return std::nullopt;
-  }
-  const Bar done = partial_->stamped(window_end(*window_));
-  partial_ = PartialBar::start(r);
-  window_ = w;
-  return done;
 }
 
 std::optional<Bar> TimeBarBuilder::flush() {
@@ -174,6 +154,7 @@ std::optional<Bar> TimeBarBuilder::flush() {
   if (partial_ && window_) out = partial_->stamped(window_end(*window_));
   partial_.reset();
   window_.reset();
+  local_lo_ = local_hi_ = 0;
   return out;
 }
 
@@ -219,37 +200,6 @@ std::optional<Bar> CalendarBarBuilder::flush() {
 }
 
 // ---- count ------------------------------------------------------------------------------
-
-// The excess beyond the threshold is not carried into the next bar.
-std::optional<Bar> CountBarBuilder::push(const SourceRecord& r) {
-  if (partial_) {
-    partial_->merge(r);
-  } else {
-    partial_ = PartialBar::start(r);
-  }
-  ++ticks_;
-  last_ts_ = r.timestamp;
-  bool complete = false;
-  switch (kind_) {
-    case Threshold::Ticks:
-      complete = ticks_ >= count_;
-      break;
-    case Threshold::Volume:
-      accumulated_ = accumulated_ + r.volume;
-      complete = accumulated_ >= amount_;  // a NaN accumulation never completes
-      break;
-    case Threshold::Value:
-      accumulated_ = accumulated_ + r.volume * r.close;
-      complete = accumulated_ >= amount_;
-      break;
-  }
-  if (!complete) return std::nullopt;
-  ticks_ = 0;
-  accumulated_ = 0.0;
-  const Bar done = partial_->stamped(last_ts_);
-  partial_.reset();
-  return done;
-}
 
 std::optional<Bar> CountBarBuilder::flush() {
   ticks_ = 0;
@@ -431,6 +381,15 @@ Result<BarAggregator> BarAggregator::make(std::uint32_t step, std::string_view u
 
 namespace {
 
+void reserve(BarColumns& out, std::size_t n) {
+  out.timestamps.reserve(n);
+  out.open.reserve(n);
+  out.high.reserve(n);
+  out.low.reserve(n);
+  out.close.reserve(n);
+  out.volume.reserve(n);
+}
+
 void append(BarColumns& out, const Bar& b) {
   out.timestamps.push_back(b.timestamp);
   out.open.push_back(b.open);
@@ -440,19 +399,39 @@ void append(BarColumns& out, const Bar& b) {
   out.volume.push_back(b.volume);
 }
 
+std::uint64_t span_of(std::span<const std::int64_t> ts) {
+  if (ts.empty()) return 0;
+  const i128 d = static_cast<i128>(ts.back()) - ts.front();
+  return static_cast<std::uint64_t>(d < 0 ? -d : d);
+}
+
 // Pushes each record in order, draining held-back bars after every push, then flushes
-// once. Dispatches on the builder once, outside the loop.
-template <class Records>
-BarColumns run(BarBuilder& builder, std::size_t n, Records&& record_at) {
+// once. Dispatches on the builder once, outside the loop; time and count bars (the common
+// cases over large arrays) take their dedicated loops.
+// `span_ns` is the distance from the first to the last timestamp: with the time builder
+// it bounds the number of bars of ascending data, so the columns are sized once instead
+// of growing (a hint only: descending records may need more, and growth covers that).
+template <class Row>
+BarColumns run(BarBuilder& builder, std::size_t n, std::uint64_t span_ns, Row&& row) {
   BarColumns out;
   builder.visit([&](auto& b) {
-    for (std::size_t i = 0; i < n; ++i) {
-      std::optional<SourceRecord> r = record_at(i);
-      if (!r) continue;
-      if (auto bar = b.push(*r)) append(out, *bar);
-      while (auto more = b.next_pending()) append(out, *more);
+    auto emit = [&](const Bar& bar) { append(out, bar); };
+    using B = std::decay_t<decltype(b)>;
+    if constexpr (std::is_same_v<B, detail::TimeBarBuilder>) {
+      const std::uint64_t windows = span_ns / static_cast<std::uint64_t>(b.width_ns()) + 2;
+      reserve(out, windows < n + 1 ? static_cast<std::size_t>(windows) : n + 1);
+      b.push_rows(n, row, emit);
+    } else if constexpr (std::is_same_v<B, detail::CountBarBuilder>) {
+      b.push_rows(n, row, emit);
+    } else {
+      SourceRecord r{};
+      for (std::size_t i = 0; i < n; ++i) {
+        if (!row(i, r)) continue;
+        if (auto bar = b.push(r)) emit(*bar);
+        while (auto more = b.next_pending()) emit(*more);
+      }
     }
-    if (auto last = b.flush()) append(out, *last);
+    if (auto last = b.flush()) emit(*last);
   });
   return out;
 }
@@ -472,8 +451,9 @@ Result<BarColumns> aggregate_bars(std::span<const std::int64_t> timestamps,
   }
   auto made = BarBuilder::make(step, unit, tz_offset_ns, brick_size);
   if (!made.ok()) return common::Err{std::move(made).error()};
-  return run(made.value(), n, [&](std::size_t i) -> std::optional<SourceRecord> {
-    return SourceRecord{timestamps[i], open[i], high[i], low[i], close[i], volume[i], 0.0};
+  return run(made.value(), n, span_of(timestamps), [&](std::size_t i, SourceRecord& r) {
+    r = SourceRecord{timestamps[i], open[i], high[i], low[i], close[i], volume[i], 0.0};
+    return true;
   });
 }
 
@@ -489,12 +469,13 @@ Result<BarColumns> bars_from_ticks(std::span<const std::int64_t> timestamps,
   }
   auto made = BarBuilder::make(step, unit, tz_offset_ns, brick_size);
   if (!made.ok()) return common::Err{std::move(made).error()};
-  return run(made.value(), n, [&](std::size_t i) -> std::optional<SourceRecord> {
+  return run(made.value(), n, span_of(timestamps), [&](std::size_t i, SourceRecord& r) {
     const double price = ltp[i];
-    if (!(price > 0.0)) return std::nullopt;  // zero, negative and NaN: no print
+    if (!(price > 0.0)) return false;  // zero, negative and NaN: no print
     const double buy = std::fabs(buy_qty_delta[i]);
     const double sell = std::fabs(sell_qty_delta[i]);
-    return SourceRecord{timestamps[i], price, price, price, price, buy + sell, buy - sell};
+    r = SourceRecord{timestamps[i], price, price, price, price, buy + sell, buy - sell};
+    return true;
   });
 }
 

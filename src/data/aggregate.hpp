@@ -3,14 +3,15 @@
 // (no Python); failures are values of the indicator error family.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <variant>
-#include <vector>
 
+#include "common/buffer.hpp"
 #include "indicators/errors.hpp"
 
 namespace quillon::data {
@@ -63,6 +64,11 @@ struct Bar {
 
 namespace detail {
 
+// max and min ignoring NaN: of two values the non-NaN one wins, NaN only when both are.
+// Written as one select each so the per-record merge has no branches.
+inline double max_skip_nan(double a, double b) { return (a > b || b != b) ? a : b; }
+inline double min_skip_nan(double a, double b) { return (a < b || b != b) ? a : b; }
+
 // The bar under construction.
 struct PartialBar {
   double open, high, low, close, volume;
@@ -70,27 +76,128 @@ struct PartialBar {
   static PartialBar start(const SourceRecord& r) {
     return {r.open, r.high, r.low, r.close, r.volume};
   }
-  void merge(const SourceRecord& r);
+  // Open is kept; high/low ignore NaN; close is the record's; volumes add.
+  void merge(const SourceRecord& r) {
+    high = max_skip_nan(high, r.high);
+    low = min_skip_nan(low, r.low);
+    close = r.close;
+    volume = volume + r.volume;
+  }
   Bar stamped(std::int64_t ts) const { return {ts, open, high, low, close, volume}; }
 };
 
 // Fixed-width windows of width_ns, aligned at multiples of the width in local time
-// (UTC + align_offset_ns) and stamped with the window end as a UTC instant.
+// (UTC + align_offset_ns) and stamped with the window end as a UTC instant. Any change of
+// window closes the bar, an earlier one included: out-of-order records are not refused,
+// they just cut the bar short.
 class TimeBarBuilder {
  public:
   TimeBarBuilder(std::int64_t width_ns, std::int64_t align_offset_ns)
       : width_ns_(width_ns), align_offset_ns_(align_offset_ns) {}
-  std::optional<Bar> push(const SourceRecord& r);
+
+  std::optional<Bar> push(const SourceRecord& record) {
+    std::optional<Bar> out;
+    push_rows(
+        1,
+        [&](std::size_t, SourceRecord& r) {
+          r = record;
+          return true;
+        },
+        [&](const Bar& b) { out = b; });
+    return out;
+  }
   std::optional<Bar> flush();
   std::optional<Bar> next_pending() { return std::nullopt; }
 
+  std::int64_t width_ns() const { return width_ns_; }
+
+  // push() for rows 0..n-1 in order: row(i, r) fills r and returns false for a row to
+  // skip; emit(bar) receives each completed bar. The bar under construction lives in
+  // locals, and a record inside the current window costs two comparisons on its local
+  // time; window arithmetic (a division, 128-bit products) runs only when the window
+  // changes, and not even the division when it moves to the adjacent one.
+  template <class Row, class Emit>
+  void push_rows(std::size_t n, Row&& row, Emit&& emit) {
+    bool open = partial_.has_value();
+    PartialBar p = open ? *partial_ : PartialBar{};
+    std::int64_t w = open ? *window_ : 0;
+    std::int64_t lo = local_lo_, hi = local_hi_;
+    const std::int64_t offset = align_offset_ns_, width = width_ns_;
+    SourceRecord r{};
+    std::size_t i = 0;
+    while (i < n) {
+      if (open && lo != hi) {
+        i = merge_window(row, i, n, lo, hi, offset, p, r);
+        if (i == n) break;
+      } else if (!row(i, r)) {
+        ++i;
+        continue;
+      }
+      ++i;
+      // r left the current window (or no window is open, or its bounds do not fit).
+      std::int64_t local;
+      const bool fits = !__builtin_add_overflow(r.timestamp, offset, &local);
+      std::int64_t next;
+      if (open && fits && lo != hi && local >= hi && local - hi < width) {
+        next = w + 1;
+      } else {
+        next = window_of(r.timestamp);
+        if (open && next == w) {  // the current window, beyond 64-bit local bounds
+          p.merge(r);
+          continue;
+        }
+      }
+      if (open) emit(p.stamped(window_end(w)));
+      p = PartialBar::start(r);
+      open = true;
+      w = next;
+      local_bounds(w, lo, hi);
+    }
+    if (open) {
+      partial_ = p;
+      window_ = w;
+    }
+    local_lo_ = lo;
+    local_hi_ = hi;
+  }
+
  private:
+  // The hot loop: merges rows from i on while they fall in [lo, hi) of local time and
+  // returns the index of the first row that does not (r then holds it), or n. A function
+  // of its own, without calls inside, so the bar stays in registers instead of being
+  // spilled around the window arithmetic of the caller.
+  template <class Row>
+  [[gnu::noinline]] static std::size_t merge_window(Row& row, std::size_t i, std::size_t n,
+                                                    std::int64_t lo, std::int64_t hi,
+                                                    std::int64_t offset, PartialBar& bar,
+                                                    SourceRecord& r) {
+    PartialBar p = bar;
+    for (; i < n; ++i) {
+      if (!row(i, r)) continue;
+      std::int64_t local;
+      if (__builtin_add_overflow(r.timestamp, offset, &local) || local < lo || local >= hi) {
+        break;
+      }
+      p.merge(r);
+    }
+    bar = p;
+    return i;
+  }
+
+  // floor((timestamp + offset) / width), exact for every 64-bit input.
+  std::int64_t window_of(std::int64_t timestamp) const;
+  // The window's end as a UTC instant, clamped to the 64-bit range.
   std::int64_t window_end(std::int64_t window) const;
+  // [lo, hi) of the window in local time; lo == hi when that does not fit 64 bits, which
+  // sends every record through the exact path.
+  void local_bounds(std::int64_t window, std::int64_t& lo, std::int64_t& hi) const;
 
   std::int64_t width_ns_;
   std::int64_t align_offset_ns_;
   std::optional<std::int64_t> window_;
   std::optional<PartialBar> partial_;
+  std::int64_t local_lo_ = 0;
+  std::int64_t local_hi_ = 0;
 };
 
 // Month or year buckets of `step` units counted from January of year 0 (step 3 months
@@ -118,11 +225,85 @@ class CountBarBuilder {
   enum class Threshold : std::uint8_t { Ticks, Volume, Value };
   CountBarBuilder(Threshold kind, std::uint64_t count, double amount)
       : kind_(kind), count_(count), amount_(amount) {}
-  std::optional<Bar> push(const SourceRecord& r);
+
+  std::optional<Bar> push(const SourceRecord& record) {
+    std::optional<Bar> out;
+    push_rows(
+        1,
+        [&](std::size_t, SourceRecord& r) {
+          r = record;
+          return true;
+        },
+        [&](const Bar& b) { out = b; });
+    return out;
+  }
   std::optional<Bar> flush();
   std::optional<Bar> next_pending() { return std::nullopt; }
 
+  // push() for rows 0..n-1 in order (row and emit as for the time builder).
+  template <class Row, class Emit>
+  void push_rows(std::size_t n, Row&& row, Emit&& emit) {
+    State st{partial_.has_value(), partial_ ? *partial_ : PartialBar{}, ticks_, accumulated_,
+             last_ts_};
+    std::size_t i = 0;
+    while (i < n) {
+      i = fill_bar(row, i, n, st);
+      if (i == n && !st.complete) break;
+      // The excess beyond the threshold is not carried into the next bar.
+      st.complete = false;
+      st.ticks = 0;
+      st.accumulated = 0.0;
+      st.open = false;
+      emit(st.bar.stamped(st.last_ts));
+    }
+    partial_.reset();
+    if (st.open) partial_ = st.bar;
+    ticks_ = st.ticks;
+    accumulated_ = st.accumulated;
+    last_ts_ = st.last_ts;
+  }
+
  private:
+  struct State {
+    bool open;
+    PartialBar bar;
+    std::uint64_t ticks;
+    double accumulated;
+    std::int64_t last_ts;
+    bool complete = false;
+  };
+
+  // Merges rows from i on until one completes the bar (complete set, returns the index
+  // after it) or the rows run out (returns n). Kept free of calls so the bar stays in
+  // registers.
+  template <class Row>
+  [[gnu::noinline]] std::size_t fill_bar(Row& row, std::size_t i, std::size_t n,
+                                         State& state) const {
+    State st = state;
+    SourceRecord r{};
+    while (i < n) {
+      if (!row(i++, r)) continue;
+      if (st.open) {
+        st.bar.merge(r);
+      } else {
+        st.bar = PartialBar::start(r);
+        st.open = true;
+      }
+      ++st.ticks;
+      st.last_ts = r.timestamp;
+      if (kind_ == Threshold::Ticks) {
+        st.complete = st.ticks >= count_;
+      } else {
+        st.accumulated =
+            st.accumulated + (kind_ == Threshold::Volume ? r.volume : r.volume * r.close);
+        st.complete = st.accumulated >= amount_;  // a NaN accumulation never completes
+      }
+      if (st.complete) break;
+    }
+    state = st;
+    return i;
+  }
+
   Threshold kind_;
   std::uint64_t count_;  // Ticks
   double amount_;        // Volume, Value
@@ -235,8 +416,8 @@ class BarAggregator {
 
 // Emitted bars as columns, in emission order.
 struct BarColumns {
-  std::vector<std::int64_t> timestamps;
-  std::vector<double> open, high, low, close, volume;
+  common::Buffer<std::int64_t> timestamps;
+  common::Buffer<double> open, high, low, close, volume;
 };
 
 // Every row pushed in order (draining held-back bars after each), then one flush.
