@@ -28,14 +28,15 @@ test: dev
 
 # Same tests against a build with AddressSanitizer and UndefinedBehaviorSanitizer. The
 # interpreter itself is not instrumented, so the ASan runtime is preloaded and leak
-# checking (which would report the interpreter's own allocations) is off.
+# checking (which would report the interpreter's own allocations) is off. A refused
+# allocation must come back as null (our code turns it into MemoryError), not abort.
 test-sanitize:
 	$(PYTHON) -m venv $(SANVENV)
 	$(SANVENV)/bin/python -m pip --disable-pip-version-check -q install "scikit-build-core>=0.10" "numpy>=2.0" cmake ninja pytest
 	QUILLON_SANITIZE=ON $(SANVENV)/bin/python -m pip --disable-pip-version-check -q install \
 	  --no-build-isolation -Cbuild-dir=build/sanitize -Ccmake.build-type=RelWithDebInfo .
 	LD_PRELOAD="$$(g++ -print-file-name=libasan.so) $$(g++ -print-file-name=libubsan.so)" \
-	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SANVENV)/bin/python -m pytest -q -p no:cacheprovider
 
 bench:
