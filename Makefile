@@ -7,7 +7,7 @@ BENCHVENV ?= .venv-bench
 PY      = $(VENV)/bin/python
 PIP     = $(PY) -m pip --disable-pip-version-check -q
 
-.PHONY: demo test dev test-sanitize bench clean
+.PHONY: demo test dev test-sanitize test-numpy1 bench clean
 
 $(VENV)/.ready: pyproject.toml
 	$(PYTHON) -m venv $(VENV)
@@ -39,6 +39,16 @@ test-sanitize:
 	ASAN_OPTIONS=detect_leaks=0:abort_on_error=1:allocator_may_return_null=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	  $(SANVENV)/bin/python -m pytest -q -p no:cacheprovider
 
+# The module is built against NumPy 2 headers; check the built wheel under NumPy 1.x too.
+NP1VENV ?= .venv-numpy1
+test-numpy1: $(VENV)/.ready
+	rm -rf build/wheel-dist && $(PY) -m pip --disable-pip-version-check -q wheel \
+	  --no-build-isolation --no-deps -Cbuild-dir=build/wheel -w build/wheel-dist .
+	$(PYTHON) -m venv $(NP1VENV)
+	$(NP1VENV)/bin/python -m pip --disable-pip-version-check -q install "numpy<2" pytest
+	$(NP1VENV)/bin/python -m pip --disable-pip-version-check -q install --no-deps --force-reinstall build/wheel-dist/*.whl
+	cd tests && ../$(NP1VENV)/bin/python -m pytest -q -p no:cacheprovider --rootdir=.. -c ../pyproject.toml .
+
 bench:
 	$(PYTHON) -m venv $(BENCHVENV)
 	$(BENCHVENV)/bin/python -m pip --disable-pip-version-check -q install -r bench/requirements.txt
@@ -46,4 +56,4 @@ bench:
 	cd bench && for f in bench_*.py; do ../$(BENCHVENV)/bin/python $$f || exit 1; done
 
 clean:
-	rm -rf build $(VENV) $(SANVENV) $(BENCHVENV)
+	rm -rf build $(VENV) $(SANVENV) $(BENCHVENV) $(NP1VENV)

@@ -118,4 +118,15 @@ PyObject* tuple_of(std::initializer_list<PyObject*> owned_items) {
   return tuple;
 }
 
+PyObject* dict_of(std::initializer_list<std::pair<const char*, PyObject*>> owned_items) {
+  bool ok = true;
+  for (const auto& item : owned_items) ok = ok && item.second != nullptr;
+  PyObject* dict = ok ? PyDict_New() : nullptr;
+  for (const auto& [key, value] : owned_items) {
+    if (dict != nullptr && PyDict_SetItemString(dict, key, value) < 0) Py_CLEAR(dict);
+    Py_XDECREF(value);
+  }
+  return dict;
+}
+
 }  // namespace quillon::python

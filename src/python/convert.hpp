@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <type_traits>
 #include <utility>
 #include <vector>
@@ -77,6 +78,9 @@ inline PyObject* to_py(const std::string& v) {
   return PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size()));
 }
 inline PyObject* to_py(const char* v) { return PyUnicode_FromString(v); }
+inline PyObject* to_py(std::string_view v) {
+  return PyUnicode_FromStringAndSize(v.data(), static_cast<Py_ssize_t>(v.size()));
+}
 template <class T>
 PyObject* to_py(const std::optional<T>& v) {
   return v ? to_py(*v) : Py_NewRef(Py_None);
@@ -84,5 +88,9 @@ PyObject* to_py(const std::optional<T>& v) {
 
 // A tuple of freshly converted results; steals nothing, fails cleanly if any part fails.
 PyObject* tuple_of(std::initializer_list<PyObject*> owned_items);
+
+// A dict with str keys in the given insertion order, taking ownership of the freshly
+// converted values; fails cleanly (releasing every value) if any value or insertion fails.
+PyObject* dict_of(std::initializer_list<std::pair<const char*, PyObject*>> owned_items);
 
 }  // namespace quillon::python
