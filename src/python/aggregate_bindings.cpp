@@ -121,8 +121,8 @@ constexpr Signature<10> sig_aggregate_bars{
 PyObject* py_aggregate_bars(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                             PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    common::Buffer<std::int64_t> timestamps;
-    common::Buffer<double> open, high, low, close, volume;
+    Series<std::int64_t> timestamps;
+    Series<double> open, high, low, close, volume;
     std::uint32_t step = 0;
     std::string unit;
     std::int64_t tz_offset_ns = 0;
@@ -143,8 +143,8 @@ constexpr Signature<8> sig_bars_from_ticks{
 PyObject* py_bars_from_ticks(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                              PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    common::Buffer<std::int64_t> timestamps;
-    common::Buffer<double> ltp, buy_qty_delta, sell_qty_delta;
+    Series<std::int64_t> timestamps;
+    Series<double> ltp, buy_qty_delta, sell_qty_delta;
     std::uint32_t step = 0;
     std::string unit;
     std::int64_t tz_offset_ns = 0;
