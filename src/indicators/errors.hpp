@@ -38,6 +38,16 @@ struct Error {
   static Error conversion(std::string_view detail) {
     return {common::fill("Python conversion error: {}", detail)};
   }
+
+  // Bar aggregation (the bar builders share this family).
+  static Error unknown_aggregation_unit(std::string_view unit) {
+    return {common::fill("unknown aggregation unit {}", common::quoted(unit))};
+  }
+  static Error aggregation_step_zero() { return {"aggregation step must be >= 1"}; }
+  static Error invalid_builder_parameter(std::string_view detail) {
+    return {common::fill("invalid builder parameter: {}", detail)};
+  }
+  static Error aggregation_lengths_differ() { return {"all input arrays must share one length"}; }
 };
 
 template <class T>

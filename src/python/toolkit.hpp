@@ -53,6 +53,9 @@ bool parse(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargs, PyO
   if constexpr (N == 0) {
     return true;
   } else {
+    bool inert = true;
+    for (std::size_t i = 0; i < N && inert; ++i) inert = inert_argument(bound[i]);
+    InertCallScope scope(inert);
     return detail::convert_all(sig.params.data(), bound, std::index_sequence_for<Outs...>{},
                                outs...);
   }
