@@ -65,44 +65,4 @@ std::string some_or_none(const double* x) {
   return x ? "Some(" + shortest_debug(*x) + ")" : std::string("None");
 }
 
-std::string quoted(std::string_view s) {
-  static constexpr char hex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(s.size() + 2);
-  out += '"';
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    // C1 controls (U+0080..U+009F) are the two-byte UTF-8 sequences C2 80..C2 9F.
-    if (c == 0xC2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
-        static_cast<unsigned char>(s[i + 1]) <= 0x9F) {
-      const auto cp = static_cast<unsigned char>(s[i + 1]);
-      out += "\\u{";
-      out += hex[cp >> 4];
-      out += hex[cp & 0xF];
-      out += '}';
-      ++i;
-      continue;
-    }
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\0': out += "\\0"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\u{";
-          if (c >= 0x10) out += hex[c >> 4];
-          out += hex[c & 0xF];
-          out += '}';
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
 }  // namespace quillon::common

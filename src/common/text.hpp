@@ -28,9 +28,6 @@ std::string fixed(double x, int decimals);
 // "Some(75.0)" / "None" as optional numbers appear in reprs.
 std::string some_or_none(const double* x);
 
-// A string as a double-quoted literal, the way messages quote a caller's text: quotes and
-// backslashes escaped, \0 \t \r \n, other control characters as \u{hex}. UTF-8 is kept.
-std::string quoted(std::string_view s);
 
 namespace detail {
 inline std::string to_text(std::string_view s) { return std::string(s); }

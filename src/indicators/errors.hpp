@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/quote.hpp"
 #include "common/result.hpp"
 #include "common/text.hpp"
 
@@ -41,7 +42,7 @@ struct Error {
 
   // Bar aggregation (the bar builders share this family).
   static Error unknown_aggregation_unit(std::string_view unit) {
-    return {common::fill("unknown aggregation unit {}", common::quoted(unit))};
+    return {common::fill("unknown aggregation unit {}", common::debug_quoted(unit))};
   }
   static Error aggregation_step_zero() { return {"aggregation step must be >= 1"}; }
   static Error invalid_builder_parameter(std::string_view detail) {
