@@ -86,9 +86,11 @@ void Kernel::step_bar(std::uint64_t idx, const Bar& bar, const Intents& intents)
       !account_.margin_call) {
     check_margin(idx, bar, selected);  // B5
   }
-  if (!orders_.empty()) evaluate_working_orders(idx, bar);  // B6
+  if (has_live_orders()) evaluate_working_orders(idx, bar, intents);  // B6
   if (intents.entry && positions_.empty()) signal_entry(idx, bar, intents, selected);  // B7
-  if (!orders_.empty()) fill_orders_for_bar(idx, bar, selected);  // B8
+  // B8: TWAP slices first, so that a slice is filled on the bar that took it.
+  if (!schedules_.empty()) slice_schedules(idx, bar);
+  if (has_live_orders()) fill_orders_for_bar(idx, bar, selected, intents);
 }
 
 void Kernel::settle_expired(std::uint64_t idx, const Bar& bar, const Intents& intents) {

@@ -15,8 +15,10 @@
 
 #include "common/buffer.hpp"
 #include "config/config.hpp"
+#include "core/errors.hpp"
 #include "core/orders.hpp"
 #include "core/records.hpp"
+#include "execution/execution.hpp"
 #include "metrics/metrics.hpp"
 
 namespace quillon::core {
@@ -126,6 +128,39 @@ class Kernel {
   // Events produced between steps; the next step reports them first.
   void queue_event(const Event& e) { pending_events_.push_back(e); }
 
+  // ---- typed orders (orders.cpp) ----
+  // Validates and records an order; a working order's "order_accepted" is queued for the
+  // next step. Returns the engine order id, or the first failed check's error.
+  Result<std::uint64_t> submit_order(const OrderRequest& request);
+  // Cancels a non-terminal order and queues its "order_canceled" with `idx`; false (and
+  // nothing changes) for an unknown id or a terminal order.
+  bool cancel_order(std::uint64_t idx, std::uint64_t order_id);
+  // Cancels every non-terminal order in submission order; the canceled ids.
+  std::vector<std::uint64_t> cancel_all_orders(std::uint64_t idx);
+  // Replaces prices and/or quantity of a non-terminal order. All or nothing: false leaves
+  // the order exactly as it was. The caller has refused units together with size_frac.
+  bool modify_order(std::uint64_t order_id, const OrderChange& change);
+  // One one-cancels-other group, id = the smallest id listed; unknown ids are skipped.
+  void link_oco(std::span<const std::uint64_t> order_ids);
+  std::vector<std::uint64_t> open_order_ids() const;
+  // The order with that id (ids are positions in the submission list), or null.
+  const Order* find_order(std::uint64_t order_id) const {
+    return order_id < orders_.size() ? &orders_[order_id] : nullptr;
+  }
+
+  // ---- TWAP schedules (orders.cpp) ----
+  // Registration after the caller has checked the side: slices, interval and units are
+  // checked here, in that order. Queues "algo_started" with `submitted_idx`.
+  Result<std::uint64_t> submit_twap(double units, OrderSide side, std::uint32_t slices,
+                                    std::int64_t interval_ns, std::uint64_t submitted_idx,
+                                    std::int64_t submitted_ts, std::string client_id,
+                                    bool reduce_only);
+  // Stops an active schedule and cancels its non-terminal slices (as cancel_order does);
+  // false for an unknown, completed or already stopped schedule.
+  bool cancel_twap(std::uint64_t algo_id, std::uint64_t idx);
+  // The client id a schedule was registered with (kept after the schedule is removed).
+  const std::string& algo_client_id(std::uint64_t algo_id) const;
+
  private:
   struct Marks {
     double equity;
@@ -148,9 +183,22 @@ class Kernel {
   void check_margin(std::uint64_t idx, const Bar& bar, double selected);
   void signal_entry(std::uint64_t idx, const Bar& bar, const Intents& intents, double selected);
   void refuse_entry(std::uint64_t idx, EntryRefusal reason);
-  // The two typed-order passes of the step.
-  void evaluate_working_orders(std::uint64_t idx, const Bar& bar);
-  void fill_orders_for_bar(std::uint64_t idx, const Bar& bar, double selected);
+  // The typed-order passes of the step: working orders after the margin check; TWAP
+  // slices, then the market orders submitted for this bar, after the signal entry.
+  void evaluate_working_orders(std::uint64_t idx, const Bar& bar, const Intents& intents);
+  void slice_schedules(std::uint64_t idx, const Bar& bar);
+  void fill_orders_for_bar(std::uint64_t idx, const Bar& bar, double selected,
+                           const Intents& intents);
+  bool has_live_orders() const { return live_from_ < orders_.size(); }
+  // One fill of orders_[k] at `price` through admission: the random model, then the
+  // opening or closing rules, then the fill's effect on children and group. False when
+  // the fill did not happen (the draw said wait, or the order was rejected).
+  bool admit_fill(std::size_t k, std::uint64_t idx, const Bar& bar, double price,
+                  const Intents& intents);
+  void after_fill(std::size_t k, std::uint64_t idx);
+  void reject_order(std::size_t k, std::uint64_t idx, OrderRefusal reason);
+  void order_event(EventKind kind, std::uint64_t idx, std::uint64_t order_id);
+  double draw();  // SplitMix64, uniform in [0, 1)
 
   OpenOutcome open_position(const OpenRequest& request);
   // Closes positions_[index] at `reference` (slippage applied except for settlement and
@@ -178,7 +226,20 @@ class Kernel {
   Account account_;
   std::vector<Position> positions_;  // opening order
   std::vector<Trade> trades_;        // closing order
-  std::vector<Order> orders_;        // submission order, never removed
+  std::vector<Order> orders_;        // submission order, never removed; id = position
+  std::size_t live_from_ = 0;        // every order before this one is terminal
+  // What the working-order pass found for one order; carried out after the pass, in the
+  // order found.
+  enum class ActionKind : std::uint8_t { Fill, Trigger, Expire, Cancel, Reject };
+  struct OrderAction {
+    ActionKind kind;
+    std::size_t order;  // position in orders_
+    double price;       // Fill: the fill price; Trigger: a trailing-stop-limit's limit
+    OrderRefusal refusal;
+  };
+  std::vector<OrderAction> actions_;  // found by the working-order pass, reused
+  std::vector<execution::TwapSchedule> schedules_;  // registration order, finished removed
+  std::vector<std::string> algo_client_ids_;        // by algorithm id, never removed
   std::vector<std::uint64_t> close_requests_;
   std::vector<Event> pending_events_;
   std::vector<Event> events_;

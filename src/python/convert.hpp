@@ -52,11 +52,10 @@ bool convert(PyObject* obj, const char* name, std::optional<T>& out) {
   return true;
 }
 
-// Python lists and tuples converted element by element. The element's position joins the
-// argument name so a failure points at the bad element.
+namespace detail {
+// Python lists and tuples converted element by element.
 template <class T>
-  requires(!std::is_arithmetic_v<T>)
-bool convert(PyObject* obj, const char* name, std::vector<T>& out) {
+bool convert_sequence(PyObject* obj, const char* name, std::vector<T>& out) {
   if (!PyList_Check(obj) && !PyTuple_Check(obj))
     return argument_error(name, cannot_convert(obj, "list"));
   // A tuple snapshot: an element's conversion may run user code that mutates the list.
@@ -74,6 +73,20 @@ bool convert(PyObject* obj, const char* name, std::vector<T>& out) {
   Py_DECREF(items);
   if (ok) out = std::move(result);
   return ok;
+}
+}  // namespace detail
+
+// Lists of records (tuples, strings, class instances), element by element.
+template <class T>
+  requires(!std::is_arithmetic_v<T>)
+bool convert(PyObject* obj, const char* name, std::vector<T>& out) {
+  return detail::convert_sequence(obj, name, out);
+}
+
+// A Python list (or tuple) of unsigned integers, such as order ids. Numeric *series* are
+// NumPy arrays (std::vector<double> / <std::int64_t> above); ids are few and come as lists.
+inline bool convert(PyObject* obj, const char* name, std::vector<std::uint64_t>& out) {
+  return detail::convert_sequence(obj, name, out);
 }
 
 // Results: new references, nullptr with an exception set on failure.
