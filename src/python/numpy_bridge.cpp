@@ -144,6 +144,43 @@ bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out) {
   return copy_1d(obj, name, NPY_INT64, "int64", out);
 }
 
+namespace {
+
+template <class T>
+bool convert_arg(PyObject* obj, const char* name, int type_num, const char* expected,
+                 ArrayArg<T>& out) {
+  PyArrayObject* arr = checked_array(obj, name, type_num, 1, expected, true);
+  if (arr == nullptr) return false;
+  if (out.in_place && PyArray_ISALIGNED(arr)) {
+    out.owned.clear();
+    out.data = static_cast<const T*>(PyArray_DATA(arr));
+    out.size = static_cast<std::size_t>(PyArray_DIM(arr, 0));
+    return true;
+  }
+  if (!copy_1d(obj, name, type_num, expected, out.owned)) return false;
+  out.data = out.owned.data();
+  out.size = out.owned.size();
+  return true;
+}
+
+}  // namespace
+
+bool convert(PyObject* obj, const char* name, ArrayArg<double>& out) {
+  return convert_arg(obj, name, NPY_DOUBLE, "float64", out);
+}
+
+bool convert(PyObject* obj, const char* name, ArrayArg<std::int64_t>& out) {
+  return convert_arg(obj, name, NPY_INT64, "int64", out);
+}
+
+bool convert(PyObject* obj, const char* name, ArrayArg<std::uint8_t>& out) {
+  if (!convert_arg(obj, name, NPY_BOOL, "bool", out)) return false;
+  if (out.data == out.owned.data()) {
+    for (auto& b : out.owned) b = b != 0;
+  }
+  return true;
+}
+
 bool convert(PyObject* obj, const char* name, Float64Length& out) {
   PyArrayObject* arr = checked_array(obj, name, NPY_DOUBLE, 1, "float64", true);
   if (arr == nullptr) return false;

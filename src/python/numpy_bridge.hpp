@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "common/buffer.hpp"
@@ -35,6 +36,26 @@ struct Float64Length {
   std::size_t length = 0;
 };
 bool convert(PyObject* obj, const char* name, Float64Length& out);
+
+// A one-dimensional array argument that a call may read in place. When `in_place` is set
+// before conversion (by a binding whose conversion and computation run no Python code of
+// the caller's after this argument, so nothing can change the array meanwhile; the
+// interpreter lock is held throughout), an aligned array is validated like any other and
+// then read where it lies, for the duration of the call only; otherwise it is copied into
+// `owned`. Either way `data`/`size` describe the elements. This spares a copy of every
+// large input on calls that read each element once. Bool elements read in place are any
+// nonzero byte for true (a uint8 buffer viewed as bool can hold 2..255).
+template <class T>
+struct ArrayArg {
+  bool in_place = false;
+  common::Buffer<T> owned;
+  const T* data = nullptr;
+  std::size_t size = 0;
+  std::span<const T> view() const { return {data, size}; }
+};
+bool convert(PyObject* obj, const char* name, ArrayArg<double>& out);
+bool convert(PyObject* obj, const char* name, ArrayArg<std::int64_t>& out);
+bool convert(PyObject* obj, const char* name, ArrayArg<std::uint8_t>& out);  // bool arrays
 
 // A two-dimensional float64 array of any strides, copied row-major.
 struct Matrix {
