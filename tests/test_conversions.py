@@ -263,3 +263,33 @@ def test_result_arrays_outlive_the_tuple_that_carried_them():
     del out
     gc.collect()
     np.testing.assert_array_equal(kept, line)
+
+
+class Mutating:
+    """A period whose __index__ changes the data array after it was converted."""
+
+    def __init__(self, target, action):
+        self.target, self.action = target, action
+
+    def __index__(self):
+        self.action(self.target)
+        return 3
+
+
+@pytest.mark.parametrize("action", [
+    pytest.param(lambda a: a.__setitem__(slice(None), -1.0), id="overwrite"),
+    pytest.param(lambda a: a.resize(0, refcheck=False), id="shrink-buffer"),
+    pytest.param(lambda a: a.resize(10**6, refcheck=False), id="move-buffer"),
+])
+def test_inputs_are_taken_as_they_were_when_converted(action):
+    original = np.arange(1.0, 41.0)
+    data = original.copy()
+    got = q.sma(data, Mutating(data, action))
+    np.testing.assert_array_equal(got, q.sma(original, 3))
+
+
+def test_series_read_in_place_and_copied_give_identical_results(rng):
+    x = rng.normal(size=5000).cumsum()
+    in_place = q.atr(x + 1, x - 1, x, 14)                 # all arguments inert
+    copied = q.atr(x + 1, x - 1, x, np.int64(14))         # a numpy scalar: inputs copied
+    np.testing.assert_array_equal(in_place.view(np.int64), copied.view(np.int64))

@@ -34,7 +34,11 @@ inline bool is_invisible(std::uint32_t cp) {
 // Decodes one UTF-8 sequence at s[i]; returns its length, or 0 for a malformed byte.
 inline std::size_t decode_utf8(std::string_view s, std::size_t i, std::uint32_t& cp) {
   const auto b0 = static_cast<unsigned char>(s[i]);
-  std::size_t len = b0 < 0x80 ? 1 : (b0 >> 5) == 0x6 ? 2 : (b0 >> 4) == 0xE ? 3 : (b0 >> 3) == 0x1E ? 4 : 0;
+  const std::size_t len = b0 < 0x80           ? 1
+                          : (b0 >> 5) == 0x6   ? 2
+                          : (b0 >> 4) == 0xE   ? 3
+                          : (b0 >> 3) == 0x1E  ? 4
+                                               : 0;
   if (len == 0 || i + len > s.size()) return 0;
   cp = len == 1 ? b0 : len == 2 ? (b0 & 0x1Fu) : len == 3 ? (b0 & 0x0Fu) : (b0 & 0x07u);
   for (std::size_t k = 1; k < len; ++k) {

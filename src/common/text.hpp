@@ -28,6 +28,7 @@ std::string fixed(double x, int decimals);
 // "Some(75.0)" / "None" as optional numbers appear in reprs.
 std::string some_or_none(const double* x);
 
+
 namespace detail {
 inline std::string to_text(std::string_view s) { return std::string(s); }
 inline std::string to_text(const char* s) { return std::string(s); }

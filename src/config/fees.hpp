@@ -75,7 +75,9 @@ struct FeeModel {
   double rate = 0.001;                      // Flat: fraction of notional
   Segment segment = Segment::EquityIntraday;  // Itemised
 
-  static constexpr FeeModel flat(double rate) { return {FeeKind::Flat, rate, Segment::EquityIntraday}; }
+  static constexpr FeeModel flat(double rate) {
+    return {FeeKind::Flat, rate, Segment::EquityIntraday};
+  }
   static constexpr FeeModel itemised(Segment s) { return {FeeKind::Itemised, 0.0, s}; }
   friend bool operator==(const FeeModel&, const FeeModel&) = default;
 };

@@ -91,22 +91,33 @@ std::optional<OptionRight> parse_right(std::string_view text) {
   return std::nullopt;
 }
 
-Result<InstrumentSpec> equity(EquityTerms t) {
-  if (auto e = check_common(t.price_increment, t.size_increment, t.lot_size, 1.0, {}, {})) {
-    return common::Err{std::move(*e)};
-  }
+namespace {
+
+// The fields every tradable kind shares, moved out of its terms after validation.
+template <class Terms>
+InstrumentSpec tradable_spec(Terms& t, InstrumentKind kind, double size_increment,
+                             double multiplier) {
   InstrumentSpec s;
   s.symbol = std::move(t.symbol);
-  s.kind = CashKind{};
+  s.kind = std::move(kind);
   s.price_increment = t.price_increment;
-  s.size_increment = t.size_increment;
+  s.size_increment = size_increment;
   s.lot_size = stored_lot_size(t.lot_size);
-  s.multiplier = 1.0;
+  s.multiplier = multiplier;
   s.margin_init = t.margin_init;
   s.margin_maint = t.margin_maint;
   s.maker_fee = t.maker_fee;
   s.taker_fee = t.taker_fee;
   return s;
+}
+
+}  // namespace
+
+Result<InstrumentSpec> equity(EquityTerms t) {
+  if (auto e = check_common(t.price_increment, t.size_increment, t.lot_size, 1.0, {}, {})) {
+    return common::Err{std::move(*e)};
+  }
+  return tradable_spec(t, CashKind{}, t.size_increment, 1.0);
 }
 
 Result<InstrumentSpec> currency_pair(CurrencyPairTerms t) {
@@ -120,19 +131,10 @@ Result<InstrumentSpec> futures_contract(FuturesTerms t) {
                             t.expiration_ns)) {
     return common::Err{std::move(*e)};
   }
-  InstrumentSpec s;
+  InstrumentSpec s =
+      tradable_spec(t, ContractKind{std::move(t.underlying)}, 0.0, t.multiplier);
   s.activation_ns = t.activation_ns;
   s.expiration_ns = t.expiration_ns;
-  s.symbol = std::move(t.symbol);
-  s.kind = ContractKind{std::move(t.underlying)};
-  s.price_increment = t.price_increment;
-  s.size_increment = 0.0;
-  s.lot_size = stored_lot_size(t.lot_size);
-  s.multiplier = t.multiplier;
-  s.margin_init = t.margin_init;
-  s.margin_maint = t.margin_maint;
-  s.maker_fee = t.maker_fee;
-  s.taker_fee = t.taker_fee;
   return s;
 }
 
@@ -141,18 +143,8 @@ Result<InstrumentSpec> perpetual(PerpetualTerms t) {
                             {})) {
     return common::Err{std::move(*e)};
   }
-  InstrumentSpec s;
-  s.symbol = std::move(t.symbol);
-  s.kind = ContractKind{std::move(t.underlying)};
-  s.price_increment = t.price_increment;
-  s.size_increment = t.size_increment;
-  s.lot_size = stored_lot_size(t.lot_size);
-  s.multiplier = t.multiplier;
-  s.margin_init = t.margin_init;
-  s.margin_maint = t.margin_maint;
-  s.maker_fee = t.maker_fee;
-  s.taker_fee = t.taker_fee;
-  return s;
+  return tradable_spec(t, ContractKind{std::move(t.underlying)}, t.size_increment,
+                       t.multiplier);
 }
 
 Result<InstrumentSpec> option(OptionTerms t) {
@@ -163,19 +155,10 @@ Result<InstrumentSpec> option(OptionTerms t) {
                             t.expiration_ns)) {
     return common::Err{std::move(*e)};
   }
-  InstrumentSpec s;
+  InstrumentSpec s = tradable_spec(
+      t, OptionKind{std::move(t.underlying), t.strike, *right, t.binary}, 0.0, t.multiplier);
   s.activation_ns = t.activation_ns;
   s.expiration_ns = t.expiration_ns;
-  s.symbol = std::move(t.symbol);
-  s.kind = OptionKind{std::move(t.underlying), t.strike, *right, t.binary};
-  s.price_increment = t.price_increment;
-  s.size_increment = 0.0;
-  s.lot_size = stored_lot_size(t.lot_size);
-  s.multiplier = t.multiplier;
-  s.margin_init = t.margin_init;
-  s.margin_maint = t.margin_maint;
-  s.maker_fee = t.maker_fee;
-  s.taker_fee = t.taker_fee;
   return s;
 }
 

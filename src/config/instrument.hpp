@@ -39,7 +39,8 @@ struct IndexKind {
 };
 
 // The family with its per-family data; the alternative order is the family order.
-using InstrumentKind = std::variant<CashKind, CurrencyPairKind, ContractKind, OptionKind, IndexKind>;
+using InstrumentKind =
+    std::variant<CashKind, CurrencyPairKind, ContractKind, OptionKind, IndexKind>;
 
 struct InstrumentSpec {
   std::optional<std::int64_t> activation_ns;
@@ -165,16 +166,17 @@ double round_entry_quantity(double quantity, double lot, double size_increment);
 // No grid when price_increment ≤ 0.
 double snap_price(double level, double price_increment, int direction);
 
-// Lot size of entry sizing: the InstrumentConfig's when it sets one; else the spec's when
-// it is > 0 and not exactly 1 (1 means "no lots"); else none. Either pointer may be null.
+// Lot size of entry sizing: the InstrumentConfig's when it sets one; else the
+// specification's when it is > 0 and not exactly 1 (1 means "no lots"); else none. Either
+// pointer may be null.
 std::optional<double> entry_lot_size(const InstrumentConfig* instrument_config,
                                      const InstrumentSpec* spec);
 
-// Contract multiplier for notional, fees and P&L: the spec's when > 0, else 1.
+// Contract multiplier for notional, fees and P&L: the specification's when > 0, else 1.
 double contract_multiplier(const InstrumentSpec* spec);
 
-// Initial margin rate: margin_init when > 0, else 1 / max(leverage, 1). With no spec
-// attached only the leverage counts.
+// Initial margin rate: margin_init when > 0, else 1 / max(leverage, 1). With no
+// specification attached only the leverage counts.
 double initial_margin_rate(const InstrumentSpec* spec, double leverage);
 
 // Maintenance margin rate: margin_maint when > 0; else half the initial rate, except that a

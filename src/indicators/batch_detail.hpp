@@ -1,17 +1,24 @@
-// Pieces the batch indicators share: the NaN-aware pairwise max/min, the true range, the
-// in-order sums, the SMA/EMA passes that macd and bollinger_bands reuse, the length check and
-// the window extremum behind stochastic and rolling_min/rolling_max. Internal to
+// Pieces the batch indicators share: the NaN-aware pairwise max, the true range, the
+// in-order sums, the SMA pass that bollinger_bands reuses, the ATR seed that supertrend reuses,
+// the length check and the window fold behind stochastic and rolling_min/rolling_max. Internal to
 // src/indicators/; nothing outside this directory includes it.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <initializer_list>
 #include <limits>
 #include <optional>
 #include <span>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "indicators/errors.hpp"
+#include "indicators/indicators.hpp"
 
 namespace quillon::indicators::detail {
 
@@ -20,9 +27,13 @@ inline constexpr double kInf = std::numeric_limits<double>::infinity();
 
 // Max ignoring NaN: the other value when one is NaN, NaN only when both are. Between values
 // that compare equal (0.0 and -0.0) the first argument is kept, so the result never depends on
-// what the hardware's max instruction does with signed zeros.
-inline double max_ignoring_nan(double a, double b) { return (b > a || std::isnan(a)) ? b : a; }
-inline double min_ignoring_nan(double a, double b) { return (b < a || std::isnan(a)) ? b : a; }
+// what the hardware's max instruction does with signed zeros. Written as a plain
+// "b > a ? b : a" (one max instruction) and a separate NaN select: a combined condition makes
+// compilers emit a branch that price noise renders unpredictable.
+inline double max_ignoring_nan(double a, double b) {
+  const double m = b > a ? b : a;
+  return std::isnan(a) ? b : m;
+}
 
 // True range of a bar after the first: the largest of high - low, |high - prev close| and
 // |low - prev close|, folded in that order and ignoring NaN (a NaN high still yields the low's
@@ -30,6 +41,37 @@ inline double min_ignoring_nan(double a, double b) { return (b < a || std::isnan
 inline double true_range(double high, double low, double prev_close) {
   return max_ignoring_nan(max_ignoring_nan(high - low, std::fabs(high - prev_close)),
                           std::fabs(low - prev_close));
+}
+
+// Two adjacent bars side by side for the loops whose per-bar work does not depend on the
+// previous bar. Each lane is plain IEEE arithmetic (no fused multiply-add, we build with
+// -ffp-contract=off), so a lane gives exactly the scalar result, bit for bit.
+typedef double Pair __attribute__((vector_size(16)));
+typedef long long PairMask __attribute__((vector_size(16)));
+
+inline Pair load_pair(const double* x) {
+  Pair v;
+  std::memcpy(&v, x, sizeof v);
+  return v;
+}
+
+inline Pair abs_pair(Pair v) {
+  const PairMask magnitude = {0x7fffffffffffffffLL, 0x7fffffffffffffffLL};
+  return reinterpret_cast<Pair>(reinterpret_cast<PairMask>(v) & magnitude);
+}
+
+// max_ignoring_nan on both lanes.
+inline Pair max_ignoring_nan(Pair a, Pair b) {
+  const Pair m = b > a ? b : a;
+  return a != a ? b : m;
+}
+
+// true_range of bars i and i+1, given high + i, low + i and close + i - 1.
+inline Pair true_range_pair(const double* high, const double* low, const double* prev_close) {
+  const Pair h = load_pair(high);
+  const Pair l = load_pair(low);
+  const Pair c = load_pair(prev_close);
+  return max_ignoring_nan(max_ignoring_nan(h - l, abs_pair(h - c)), abs_pair(l - c));
 }
 
 // x[0] + x[1] + ... + x[count-1], strictly left to right, count >= 1. The sum starts from the
@@ -41,8 +83,21 @@ inline double sum_in_order(const double* x, std::size_t count) {
   return s;
 }
 
-// The first of `others` whose length differs from close's, as the length failure naming
-// close's length and that array's.
+// An all-NaN output: what every indicator returns when the input is too short for a value.
+inline Series all_nan(std::size_t n) { return Series(n, kNaN); }
+
+// An output of n values whose first `warm` (at most n) are NaN and the rest not yet written:
+// the caller writes every later index exactly once. Series does not zero its elements, so this
+// saves a full pass over memory that the loop would overwrite anyway.
+inline Series with_warm_up(std::size_t n, std::size_t warm) {
+  Series s(n);
+  std::fill_n(s.data(), std::min(warm, n), kNaN);
+  return s;
+}
+
+// The first of `others` (high, low, volume in that order) whose length differs from close's,
+// as the length failure naming close's length and then that array's own, so the message points
+// at the array that is actually wrong.
 inline std::optional<Error> check_lengths(std::size_t close_len,
                                           std::initializer_list<std::size_t> others) {
   for (std::size_t len : others) {
@@ -54,102 +109,146 @@ inline std::optional<Error> check_lengths(std::size_t close_len,
 // Writes the SMA of x (n = x.size() >= p >= 1) to out[p-1 .. n-1]; out[0 .. p-2] is untouched.
 void sma_into(std::span<const double> x, std::size_t p, double* out);
 
-// Writes the EMA of x (n >= p >= 1) to out[p-1 .. n-1]; out[0 .. p-2] is untouched.
-void ema_into(std::span<const double> x, std::size_t p, double* out);
-
 // Wilder's ATR seed: (TR[0] + ... + TR[p-1]) / p with TR[0] = high[0] - low[0]; needs n >= p.
 double atr_seed(const double* high, const double* low, const double* close, std::size_t p);
 
 // The window fold "min ignoring NaN from +inf" (Lower) or "max ignoring NaN from -inf" (Upper)
-// over x[i-p+1 .. i], in O(1) per index whatever p is.
+// over x[i-p+1 .. i], in O(1) per index whatever p is, with no branch that depends on the data.
 //
 // The fold is acc = (x < acc) ? x : acc (x > acc for the maximum): NaN never replaces acc, and
 // among values that compare equal (0.0 and -0.0) the earliest in the window is the one kept.
-// The window is cut into blocks aligned at multiples of p; window i spans the tail of one block
-// (a suffix fold, taken right to left) and the head of the next (a prefix fold, left to right).
-// Both folds keep the earliest of equal values, and the combination prefers the suffix (the
-// earlier part) on a tie, so the result is the very element the plain fold would return,
-// signed zeros included. A window with no non-NaN value gives the start value (+inf / -inf).
+// The series is cut into blocks aligned at multiples of p; window i is the tail of one block
+// (its suffix fold, taken right to left) followed by the head of the next (the prefix fold, left
+// to right). Every step below keeps the earliest of equal values and the two parts are joined
+// preferring the suffix (the earlier part) on a tie, so the result is the very element the
+// plain fold returns, signed zeros included. A window with no non-NaN value gives the start
+// value (+inf / -inf). Only input elements and the start value are ever selected, never
+// computed, so every formulation that selects the same element gives the same bits.
+//
+// While block b is walked forwards (windows ending in it, joined with block b-1's suffixes), it
+// is also walked backwards to park its own suffixes for block b+1: two independent chains in
+// one loop, each advancing two elements per step (the pair is folded first, off the chain).
+// The parked suffixes live in a ring of 2(p+1) doubles, the only memory beyond the output.
+//
+// The selections go through Lane, a double held in the low half of an SSE register, so that
+// each one is exactly one min/max instruction: compilers otherwise turn some of these
+// selects into branches on the data, which mispredict on every other price.
+#if defined(__SSE2__)
+using Lane = __m128d;
+inline Lane lane_load(const double* p) { return _mm_load_sd(p); }
+inline Lane lane_of(double v) { return _mm_set_sd(v); }
+inline double value_of(Lane v) { return _mm_cvtsd_f64(v); }
+inline Lane lane_min(Lane a, Lane b) { return _mm_min_sd(a, b); }  // a < b ? a : b
+inline Lane lane_max(Lane a, Lane b) { return _mm_max_sd(a, b); }  // a > b ? a : b
+// v, or NaN where v == s: v - (v == s ? NaN : +0.0). Subtracting +0.0 leaves every value
+// unchanged, -0.0 included, and v - NaN is that (quiet, positive) NaN.
+inline double nan_where_equal(Lane v, Lane s) {
+  const Lane hit = _mm_cmpeq_sd(v, s);
+  return _mm_cvtsd_f64(_mm_sub_sd(v, _mm_and_pd(hit, _mm_set_sd(kNaN))));
+}
+#else
+using Lane = double;
+inline Lane lane_load(const double* p) { return *p; }
+inline Lane lane_of(double v) { return v; }
+inline double value_of(Lane v) { return v; }
+inline Lane lane_min(Lane a, Lane b) { return a < b ? a : b; }
+inline Lane lane_max(Lane a, Lane b) { return a > b ? a : b; }
+inline double nan_where_equal(Lane v, Lane s) { return v == s ? kNaN : v; }
+#endif
+
 struct Lower {
   static constexpr double start = kInf;
-  static bool better(double a, double b) { return a < b; }
+  // a when strictly better than b, else b (so b when either is NaN).
+  static Lane pick(Lane a, Lane b) { return lane_min(a, b); }
 };
 struct Upper {
   static constexpr double start = -kInf;
-  static bool better(double a, double b) { return a > b; }
+  static Lane pick(Lane a, Lane b) { return lane_max(a, b); }
 };
 
 template <class Order>
-class WindowExtremum {
+class WindowFold {
  public:
-  // x has n >= p >= 1 elements; `slots` has n. The suffix folds are parked in slots[p-1 ..
-  // n-1], at the index of the window that consumes each, so next(i) may overwrite slots[i]
-  // with its own result: no buffer beyond the outputs is needed.
-  WindowExtremum(const double* x, std::size_t n, std::size_t p, double* slots)
-      : x_(x), slots_(slots), p_(p), left_(p) {
-    park_suffixes(n);
+  static constexpr std::size_t ring_size(std::size_t p) { return 2 * (p + 1); }
+
+  // x has at least p >= 1 elements; `ring` has ring_size(p) doubles.
+  WindowFold(const double* x, std::size_t p, double* ring)
+      : x_(x), p_(p), prev_(ring), next_(ring + p + 1) {
+    // Past the last suffix of a block sits the empty fold: the window that is exactly one
+    // block joins its full prefix with it.
+    prev_[p] = Order::start;
+    next_[p] = Order::start;
   }
 
-  // Feeds x[i] for i < p-1 (no window is complete yet). Call with i = 0, 1, ... in order.
-  void skip(std::size_t i) {
-    acc_ = fold(acc_, x_[i]);
-    tick();
+  // The fold of the first window, x[0 .. p-1]; parks block 0's suffixes.
+  double first() {
+    Lane s = lane_of(Order::start);
+    for (std::size_t k = p_; k-- > 0;) {
+      s = Order::pick(s, clean(x_ + k));
+      prev_[k] = value_of(s);
+    }
+    return value_of(s);
   }
 
-  // Feeds x[i] for i >= p-1 and returns the fold of x[i-p+1 .. i]. Reads slots[i].
-  double next(std::size_t i) {
-    acc_ = fold(acc_, x_[i]);
-    const double suffix = slots_[i];
-    const double r = Order::better(acc_, suffix) ? acc_ : suffix;
-    tick();
-    return r;
+  // Writes finish(fold of the window ending at base + r, as a Lane) to out[r] for r < len,
+  // where base is the next block's start (p, 2p, ... in turn) and len = min(p, n - base).
+  // A complete block also parks its suffixes for the block after it.
+  template <class Finish>
+  void block(std::size_t base, std::size_t len, double* out, Finish finish) {
+    const double* xb = x_ + base;
+    Lane acc = lane_of(Order::start);
+    std::size_t r = 0;
+    if (len == p_) {
+      Lane back = lane_of(Order::start);
+      for (; r + 2 <= p_; r += 2) {
+        forward_pair(xb, r, acc, out, finish);
+        // Backwards the later element comes first; the earlier one must win ties, so the
+        // running value is kept only when strictly better.
+        const Lane later = clean(xb + (p_ - 1 - r));
+        const Lane earlier = clean(xb + (p_ - 2 - r));
+        next_[p_ - 1 - r] = value_of(Order::pick(back, later));
+        back = Order::pick(back, Order::pick(later, earlier));
+        next_[p_ - 2 - r] = value_of(back);
+      }
+      if (r < p_) {  // odd p: the last forward index meets backward index 0
+        acc = Order::pick(clean(xb + r), acc);
+        out[r] = finish(Order::pick(acc, lane_load(prev_ + r + 1)));
+        next_[0] = value_of(Order::pick(back, clean(xb)));
+      }
+      double* t = prev_;
+      prev_ = next_;
+      next_ = t;
+      return;
+    }
+    for (; r + 2 <= len; r += 2) forward_pair(xb, r, acc, out, finish);
+    if (r < len) {
+      acc = Order::pick(clean(xb + r), acc);
+      out[r] = finish(Order::pick(acc, lane_load(prev_ + r + 1)));
+    }
   }
 
  private:
-  static double fold(double acc, double v) { return Order::better(v, acc) ? v : acc; }
+  // A NaN becomes the start value, which is value-for-value the same as skipping it
+  // (pick(v, start) is NaN-proof because a comparison with NaN is false).
+  static Lane clean(const double* v) { return Order::pick(lane_load(v), lane_of(Order::start)); }
 
-  void tick() {
-    if (--left_ == 0) {
-      acc_ = Order::start;
-      left_ = p_;
-    }
-  }
-
-  // Right-to-left pass: for every window start j in [0, n-p], the fold of x[j .. end of j's
-  // block] goes to slots[j+p-1]. Going backwards the earlier element arrives second, so it wins
-  // ties (kept unless the running value is strictly better); a NaN counts as the start value,
-  // which is value-for-value the same as skipping it.
-  void park_suffixes(std::size_t n) {
-    const std::size_t last_start = n - p_;
-    std::size_t k = (last_start / p_) * p_ + p_;  // one past the last block any window starts in
-    double s = Order::start;
-    // The part of that block past the last window start only feeds the fold.
-    while (k > last_start + 1) {
-      --k;
-      s = suffix_step(s, x_[k]);
-    }
-    std::size_t left = k - (last_start / p_) * p_;  // elements of this block still to fold
-    while (k > 0) {
-      --k;
-      s = suffix_step(s, x_[k]);
-      slots_[k + p_ - 1] = s;
-      if (--left == 0) {
-        s = Order::start;
-        left = p_;
-      }
-    }
-  }
-
-  static double suffix_step(double s, double v) {
-    const double w = std::isnan(v) ? Order::start : v;
-    return Order::better(s, w) ? s : w;
+  // Prefix folds at r and r+1 from the prefix before r: the pair is folded first (the earlier
+  // wins ties), so the chain through acc takes one step per two elements. Each prefix joins
+  // the previous block's suffix, which wins ties.
+  template <class Finish>
+  void forward_pair(const double* xb, std::size_t r, Lane& acc, double* out, Finish& finish) {
+    const Lane a = clean(xb + r);
+    const Lane b = clean(xb + r + 1);
+    const Lane at_r = Order::pick(a, acc);
+    acc = Order::pick(Order::pick(b, a), acc);
+    out[r] = finish(Order::pick(at_r, lane_load(prev_ + r + 1)));
+    out[r + 1] = finish(Order::pick(acc, lane_load(prev_ + r + 2)));
   }
 
   const double* x_;
-  double* slots_;
   std::size_t p_;
-  std::size_t left_;  // elements until the current block ends (prefix fold restarts)
-  double acc_ = Order::start;
+  double* prev_;  // suffix folds of the previous block, prev_[p] = start
+  double* next_;  // being filled for the next block
 };
 
 }  // namespace quillon::indicators::detail

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/quote.hpp"
 #include "common/result.hpp"
 #include "common/text.hpp"
 
@@ -38,6 +39,16 @@ struct Error {
   static Error conversion(std::string_view detail) {
     return {common::fill("Python conversion error: {}", detail)};
   }
+
+  // Bar aggregation (the bar builders share this family).
+  static Error unknown_aggregation_unit(std::string_view unit) {
+    return {common::fill("unknown aggregation unit {}", common::debug_quoted(unit))};
+  }
+  static Error aggregation_step_zero() { return {"aggregation step must be >= 1"}; }
+  static Error invalid_builder_parameter(std::string_view detail) {
+    return {common::fill("invalid builder parameter: {}", detail)};
+  }
+  static Error aggregation_lengths_differ() { return {"all input arrays must share one length"}; }
 };
 
 template <class T>

@@ -1,4 +1,4 @@
-// Trend indicators: sma, ema, macd, supertrend, and the SMA/EMA passes other indicators reuse.
+// Trend indicators: sma, ema, macd, supertrend, and the SMA pass bollinger_bands reuses.
 // Pure C++; every loop keeps the operation order its comment states, because results are
 // compared bit for bit with an independent computation.
 #include <cstddef>
@@ -26,36 +26,34 @@ void sma_into(std::span<const double> x, std::size_t p, double* out) {
   }
 }
 
-void ema_into(std::span<const double> x, std::size_t p, double* out) {
-  const std::size_t n = x.size();
-  const double alpha = 2.0 / (static_cast<double>(p) + 1.0);
-  const double keep = 1.0 - alpha;
-  // Warm-up p-1, seeded with the in-order mean of x[0 .. p-1]. Then exactly
-  // out[i] = out[i-1]*(1-alpha) + x[i]*alpha: not the algebraically equal
-  // out[i-1] + alpha*(x[i] - out[i-1]), whose last bits differ.
-  double e = sum_in_order(x.data(), p) / static_cast<double>(p);
-  out[p - 1] = e;
-  for (std::size_t i = p; i < n; ++i) {
-    e = e * keep + x[i] * alpha;
-    out[i] = e;
-  }
-}
-
 }  // namespace detail
 
 Result<Series> sma(std::span<const double> data, std::uint64_t period) {
   if (period == 0) return common::Err{Error::invalid_parameter("SMA period must be > 0")};
-  Series out(data.size(), detail::kNaN);
-  if (data.size() < period) return out;
+  if (data.size() < period) return detail::all_nan(data.size());
+  Series out = detail::with_warm_up(data.size(), period - 1);
   detail::sma_into(data, period, out.data());
   return out;
 }
 
 Result<Series> ema(std::span<const double> data, std::uint64_t period) {
   if (period == 0) return common::Err{Error::invalid_parameter("EMA period must be > 0")};
-  Series out(data.size(), detail::kNaN);
-  if (data.size() < period) return out;
-  detail::ema_into(data, period, out.data());
+  const std::size_t n = data.size();
+  if (n < period) return detail::all_nan(n);
+  const std::size_t p = period;
+  Series out = detail::with_warm_up(n, p - 1);
+  const double* x = data.data();
+  const double alpha = 2.0 / (static_cast<double>(p) + 1.0);
+  const double keep = 1.0 - alpha;
+  // Warm-up p-1, seeded with the in-order mean of x[0 .. p-1]. Then exactly
+  // out[i] = out[i-1]*(1-alpha) + x[i]*alpha: not the algebraically equal
+  // out[i-1] + alpha*(x[i] - out[i-1]), whose last bits differ. macd repeats this form.
+  double e = detail::sum_in_order(x, p) / static_cast<double>(p);
+  out[p - 1] = e;
+  for (std::size_t i = p; i < n; ++i) {
+    e = e * keep + x[i] * alpha;
+    out[i] = e;
+  }
   return out;
 }
 
@@ -68,44 +66,63 @@ Result<Macd> macd(std::span<const double> data, std::uint64_t fast_period,
     return common::Err{Error::invalid_parameter("MACD fast period must be < slow period")};
   }
   const std::size_t n = data.size();
-  Macd r{Series(n, detail::kNaN), Series(n, detail::kNaN), Series(n, detail::kNaN)};
-  if (n < slow_period) return r;
+  if (n < slow_period) return Macd{detail::all_nan(n), detail::all_nan(n), detail::all_nan(n)};
+  const std::size_t fast = fast_period;
   const std::size_t slow = slow_period;
+  const std::size_t m = signal_period;
+  // Signal warm-up j = slow-1 + signal-1, written as a length difference so a huge signal
+  // period cannot overflow; j = n means no signal value at all.
+  const std::size_t j = (m - 1 < n - (slow - 1)) ? (slow - 1) + (m - 1) : n;
+  Macd r{detail::with_warm_up(n, slow - 1), detail::with_warm_up(n, j),
+         detail::with_warm_up(n, j)};
+  const double* x = data.data();
   double* line = r.line.data();
   double* sig = r.signal.data();
   double* hist = r.histogram.data();
 
-  // The fast EMA goes to the line and the slow one to the histogram, which is rewritten last:
-  // no buffers beyond the three outputs.
-  detail::ema_into(data, fast_period, line);
-  detail::ema_into(data, slow, hist);
-  // Warm-up slow-1. line = fast - slow (a NaN in either gives NaN by IEEE subtraction).
-  for (std::size_t i = 0; i + 1 < slow; ++i) line[i] = detail::kNaN;
-  for (std::size_t i = slow - 1; i < n; ++i) line[i] = line[i] - hist[i];
-
-  // Signal: warm-up j = slow-1 + signal-1, seeded with the in-order mean of line[slow-1 .. j]
-  // only when none of those is NaN (otherwise the signal stays all NaN); then
-  // sig[i] = sig[i-1]*(1-beta) + line[i]*beta, so a NaN line value poisons the rest.
-  // Written as a difference of lengths so a huge signal period cannot overflow.
-  const std::size_t defined = n - (slow - 1);  // line values from slow-1 on
-  if (signal_period - 1 < defined) {
-    const std::size_t m = signal_period;
-    const std::size_t j = slow - 1 + (m - 1);
-    bool seed_has_nan = false;
-    for (std::size_t i = slow - 1; i <= j; ++i) seed_has_nan |= std::isnan(line[i]);
-    if (!seed_has_nan) {
-      const double beta = 2.0 / (static_cast<double>(m) + 1.0);
-      const double keep = 1.0 - beta;
-      double s = detail::sum_in_order(line + (slow - 1), m) / static_cast<double>(m);
-      sig[j] = s;
-      for (std::size_t i = j + 1; i < n; ++i) {
-        s = s * keep + line[i] * beta;
-        sig[i] = s;
-      }
-    }
+  // One pass carrying both EMAs and the signal, three independent chains, each in exactly the
+  // form ema() uses: seed = in-order mean, then e = e*(1-alpha) + x*alpha.
+  //
+  // Seeds: the fast seed's sum x[0] + ... + x[fast-1] is the first part of the slow seed's, in
+  // the same order, so one running sum yields both.
+  const double fa = 2.0 / (static_cast<double>(fast) + 1.0), fk = 1.0 - fa;
+  const double sa = 2.0 / (static_cast<double>(slow) + 1.0), sk = 1.0 - sa;
+  double sum = detail::sum_in_order(x, fast);
+  double f = sum / static_cast<double>(fast);
+  for (std::size_t i = fast; i < slow; ++i) {
+    sum += x[i];
+    f = f * fk + x[i] * fa;
   }
-  // Histogram = line - signal; NaN wherever either is (IEEE subtraction does that).
-  for (std::size_t i = 0; i < n; ++i) hist[i] = line[i] - sig[i];
+  double s = sum / static_cast<double>(slow);
+  // Warm-up slow-1 for the line: line = fast - slow (NaN when either is, by IEEE subtraction).
+  line[slow - 1] = f - s;
+
+  // Signal warm-up j: seeded with the in-order mean of line[slow-1 .. j], then
+  // sig = sig*(1-beta) + line*beta. A NaN among the seed values makes the seed NaN and every
+  // later value with it, which is the "signal stays all NaN" rule; a NaN line value later on
+  // likewise poisons the rest. Histogram = line - signal, NaN wherever either is.
+  const std::size_t seed_end = j < n ? j : n - 1;
+  double seed = line[slow - 1];
+  for (std::size_t i = slow; i <= seed_end; ++i) {
+    f = f * fk + x[i] * fa;
+    s = s * sk + x[i] * sa;
+    line[i] = f - s;
+    seed += line[i];
+  }
+  if (j >= n) return r;
+  const double ba = 2.0 / (static_cast<double>(m) + 1.0), bk = 1.0 - ba;
+  double g = seed / static_cast<double>(m);
+  sig[j] = g;
+  hist[j] = line[j] - g;
+  for (std::size_t i = j + 1; i < n; ++i) {
+    f = f * fk + x[i] * fa;
+    s = s * sk + x[i] * sa;
+    const double v = f - s;
+    g = g * bk + v * ba;
+    line[i] = v;
+    sig[i] = g;
+    hist[i] = v - g;
+  }
   return r;
 }
 
@@ -117,9 +134,9 @@ Result<Supertrend> supertrend(std::span<const double> high, std::span<const doub
   }
   if (period == 0) return common::Err{Error::invalid_parameter("Supertrend period must be > 0")};
   const std::size_t n = close.size();
-  Supertrend r{Series(n, detail::kNaN), std::vector<std::int8_t>(n, 0)};
-  if (period >= n) return r;
+  if (period >= n) return Supertrend{detail::all_nan(n), std::vector<std::int8_t>(n, 0)};
   const std::size_t p = period;
+  Supertrend r{detail::with_warm_up(n, p - 1), std::vector<std::int8_t>(n, 0)};
   const double* h = high.data();
   const double* l = low.data();
   const double* c = close.data();
@@ -139,11 +156,10 @@ Result<Supertrend> supertrend(std::span<const double> high, std::span<const doub
   std::int8_t d = (fu >= c[p - 1]) ? std::int8_t{-1} : std::int8_t{1};
   line[p - 1] = d < 0 ? fu : fl;
   dir[p - 1] = d;
-  for (std::size_t i = p; i < n; ++i) {
-    a = a * keep + detail::true_range(h[i], l[i], c[i - 1]) * inv;
-    mid = (h[i] + l[i]) * 0.5;
-    const double bu = mid + a * multiplier;
-    const double bl = mid - a * multiplier;
+  auto step = [&](std::size_t i, double tr_scaled, double mid_i) {
+    a = a * keep + tr_scaled;
+    const double bu = mid_i + a * multiplier;
+    const double bl = mid_i - a * multiplier;
     // The upper band only tightens while the previous close stayed at or below it, the lower
     // only while it stayed at or above it. A NaN band or close fails the comparisons and the
     // basic band is taken; on equal values the basic band is the one kept.
@@ -156,7 +172,16 @@ Result<Supertrend> supertrend(std::span<const double> high, std::span<const doub
     }
     line[i] = d > 0 ? fl : fu;
     dir[i] = d;
+  };
+  // True ranges and midpoints of two bars are formed side by side; the rest runs bar by bar.
+  std::size_t i = p;
+  for (; i + 2 <= n; i += 2) {
+    const detail::Pair t = detail::true_range_pair(h + i, l + i, c + i - 1) * inv;
+    const detail::Pair m = (detail::load_pair(h + i) + detail::load_pair(l + i)) * 0.5;
+    step(i, t[0], m[0]);
+    step(i + 1, t[1], m[1]);
   }
+  for (; i < n; ++i) step(i, detail::true_range(h[i], l[i], c[i - 1]) * inv, (h[i] + l[i]) * 0.5);
   return r;
 }
 

@@ -27,6 +27,7 @@
 #include "python/args.hpp"
 #include "python/borrow.hpp"
 #include "python/convert.hpp"
+#include "python/numpy_bridge.hpp"
 #include "python/py_errors.hpp"
 #include "python/python_api.hpp"
 
@@ -247,6 +248,8 @@ class ClassDef {
     PyObject* type = PyType_FromSpec(&spec);
     if (type == nullptr) return nullptr;
     type_object<T> = reinterpret_cast<PyTypeObject*>(type);  // kept for the process's life
+    // Exact instances only: a Python subclass may override anything.
+    register_inert_type(type_object<T>);
     return type_object<T>;
   }
 

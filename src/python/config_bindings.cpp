@@ -151,7 +151,8 @@ PyTypeObject* build_backtest_config() {
       .property<&C::slippage>("slippage")
       .property<&C::upon_bar_close>("upon_bar_close")
       .property<&C::apply_slippage>(
-          "apply_slippage", "Whether `slippage` is applied to fills. Ignored entirely before 0.5.0.")
+          "apply_slippage",
+          "Whether `slippage` is applied to fills. Ignored entirely before 0.5.0.")
       .property<&C::periods_per_year>(
           "periods_per_year", "Explicit annualization factor; `None` infers it from bar spacing.")
       .property<&C::risk_free_rate>("risk_free_rate", "Annual risk-free rate as a fraction.")
@@ -181,7 +182,8 @@ PyTypeObject* build_backtest_config() {
           "Infer intra-bar high/low order from candle geometry on stop/target\n"
           "conflicts; false keeps the legacy stop-first assumption.")
       .property<&C::queue_fill_model>(
-          "queue_fill_model", "Fill resting limits from observed queue position (needs depth data).")
+          "queue_fill_model",
+          "Fill resting limits from observed queue position (needs depth data).")
       .property<&C::session_tz_offset_ns>(
           "session_tz_offset_ns", "Offset for the trading date DAY orders expire on (0 = UTC).")
       .property<&C::limit_slippage>(

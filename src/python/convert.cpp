@@ -106,11 +106,6 @@ bool convert(PyObject* obj, const char* name, std::string& out) {
   return true;
 }
 
-bool converts_without_python_code(PyObject* obj) {
-  return obj == nullptr || obj == Py_None || PyLong_CheckExact(obj) || PyBool_Check(obj) ||
-         PyFloat_CheckExact(obj) || PyUnicode_CheckExact(obj);
-}
-
 PyObject* tuple_of(std::initializer_list<PyObject*> owned_items) {
   bool ok = true;
   for (PyObject* item : owned_items) ok = ok && item != nullptr;

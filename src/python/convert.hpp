@@ -40,15 +40,13 @@ bool convert(PyObject* obj, const char* name, std::vector<double>& out);
 bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out);
 
 // `None` (or an argument not given) selects the documented default: an empty optional.
-// A value already present is the starting point of the conversion (a binding can preset
-// how an optional argument is to be taken, e.g. an array read in place).
 template <class T>
 bool convert(PyObject* obj, const char* name, std::optional<T>& out) {
   if (obj == nullptr || obj == Py_None) {
     out.reset();
     return true;
   }
-  T value = out ? std::move(*out) : T{};
+  T value{};
   if (!convert(obj, name, value)) return false;
   out = std::move(value);
   return true;
@@ -77,11 +75,6 @@ bool convert(PyObject* obj, const char* name, std::vector<T>& out) {
   if (ok) out = std::move(result);
   return ok;
 }
-
-// Whether converting `obj` as a scalar argument runs none of the caller's Python code: an
-// argument not given, None, and exact int, bool, float and str objects convert through
-// builtin slots, while a subclass may override __index__ or __float__.
-bool converts_without_python_code(PyObject* obj);
 
 // Results: new references, nullptr with an exception set on failure.
 inline PyObject* to_py(double v) { return PyFloat_FromDouble(v); }

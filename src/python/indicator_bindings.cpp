@@ -9,9 +9,10 @@ namespace quillon::python {
 namespace {
 
 namespace ind = quillon::indicators;
-using Floats = common::Buffer<double>;
+// Inputs are read in place where that is indistinguishable from a copy (see Series).
+using Floats = Series<double>;
 
-PyObject* array(Floats&& v) { return to_numpy(std::move(v)); }
+PyObject* array(ind::Series&& v) { return to_numpy(std::move(v)); }
 
 // The common shapes: one series and a period; three price series and a period.
 template <const auto& Sig, auto Fn>

@@ -128,6 +128,60 @@ PyObject* adopt(Vec&& v, int type_num) {
 
 }  // namespace
 
+namespace {
+
+thread_local bool t_inert_call = false;
+
+std::vector<PyTypeObject*>& inert_types() {
+  static std::vector<PyTypeObject*> types;
+  return types;
+}
+
+template <class T>
+bool borrow_or_copy(PyObject* obj, const char* name, int type_num, const char* expected,
+                    Series<T>& out) {
+  PyArrayObject* arr = checked_array(obj, name, type_num, 1, expected, true);
+  if (arr == nullptr) return false;
+  if (t_inert_call && PyArray_ISALIGNED(arr)) {
+    out.borrow(obj, static_cast<const T*>(PyArray_DATA(arr)),
+               static_cast<std::size_t>(PyArray_DIM(arr, 0)));
+    return true;
+  }
+  common::Buffer<T> copy;
+  if (!copy_1d(obj, name, type_num, expected, copy)) return false;
+  out.own(std::move(copy));
+  return true;
+}
+
+}  // namespace
+
+bool convert(PyObject* obj, const char* name, Series<double>& out) {
+  return borrow_or_copy(obj, name, NPY_DOUBLE, "float64", out);
+}
+
+bool convert(PyObject* obj, const char* name, Series<std::int64_t>& out) {
+  return borrow_or_copy(obj, name, NPY_INT64, "int64", out);
+}
+
+bool convert(PyObject* obj, const char* name, Series<std::uint8_t>& out) {
+  return borrow_or_copy(obj, name, NPY_BOOL, "bool", out);
+}
+
+bool inert_argument(PyObject* obj) {
+  if (obj == nullptr || obj == Py_None || PyFloat_CheckExact(obj) || PyLong_CheckExact(obj) ||
+      PyBool_Check(obj) || PyUnicode_CheckExact(obj) || PyArray_CheckExact(obj)) {
+    return true;
+  }
+  for (PyTypeObject* type : inert_types())
+    if (Py_IS_TYPE(obj, type)) return true;
+  return false;
+}
+
+void register_inert_type(PyTypeObject* type) { inert_types().push_back(type); }
+
+InertCallScope::InertCallScope(bool inert) : previous_(t_inert_call) { t_inert_call = inert; }
+InertCallScope::~InertCallScope() { t_inert_call = previous_; }
+
 bool convert(PyObject* obj, const char* name, common::Buffer<double>& out) {
   return copy_1d(obj, name, NPY_DOUBLE, "float64", out);
 }
@@ -142,50 +196,6 @@ bool convert(PyObject* obj, const char* name, std::vector<double>& out) {
 
 bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out) {
   return copy_1d(obj, name, NPY_INT64, "int64", out);
-}
-
-namespace {
-
-template <class T>
-bool convert_arg(PyObject* obj, const char* name, int type_num, const char* expected,
-                 ArrayArg<T>& out) {
-  PyArrayObject* arr = checked_array(obj, name, type_num, 1, expected, true);
-  if (arr == nullptr) return false;
-  if (out.in_place && PyArray_ISALIGNED(arr)) {
-    out.owned.clear();
-    out.data = static_cast<const T*>(PyArray_DATA(arr));
-    out.size = static_cast<std::size_t>(PyArray_DIM(arr, 0));
-    return true;
-  }
-  if (!copy_1d(obj, name, type_num, expected, out.owned)) return false;
-  out.data = out.owned.data();
-  out.size = out.owned.size();
-  return true;
-}
-
-}  // namespace
-
-bool convert(PyObject* obj, const char* name, ArrayArg<double>& out) {
-  return convert_arg(obj, name, NPY_DOUBLE, "float64", out);
-}
-
-bool convert(PyObject* obj, const char* name, ArrayArg<std::int64_t>& out) {
-  return convert_arg(obj, name, NPY_INT64, "int64", out);
-}
-
-bool convert(PyObject* obj, const char* name, ArrayArg<std::uint8_t>& out) {
-  if (!convert_arg(obj, name, NPY_BOOL, "bool", out)) return false;
-  if (out.data == out.owned.data()) {
-    for (auto& b : out.owned) b = b != 0;
-  }
-  return true;
-}
-
-bool convert(PyObject* obj, const char* name, Float64Length& out) {
-  PyArrayObject* arr = checked_array(obj, name, NPY_DOUBLE, 1, "float64", true);
-  if (arr == nullptr) return false;
-  out.length = static_cast<std::size_t>(PyArray_DIM(arr, 0));
-  return true;
 }
 
 bool convert(PyObject* obj, const char* name, BoolArray& out) {

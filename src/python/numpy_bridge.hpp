@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <utility>
 #include <vector>
 
 #include "common/buffer.hpp"
@@ -28,34 +29,90 @@ struct BoolArray {
 };
 bool convert(PyObject* obj, const char* name, BoolArray& out);
 
-// A float64 array argument that the call validates like any other (type, dtype,
-// dimensions, contiguity) but never reads, so it is not copied: only its length is kept
-// (the single-instrument run checks the volume array's length and has no use for its
-// values).
-struct Float64Length {
-  std::size_t length = 0;
-};
-bool convert(PyObject* obj, const char* name, Float64Length& out);
-
-// A one-dimensional array argument that a call may read in place. When `in_place` is set
-// before conversion (by a binding whose conversion and computation run no Python code of
-// the caller's after this argument, so nothing can change the array meanwhile; the
-// interpreter lock is held throughout), an aligned array is validated like any other and
-// then read where it lies, for the duration of the call only; otherwise it is copied into
-// `owned`. Either way `data`/`size` describe the elements. This spares a copy of every
-// large input on calls that read each element once. Bool elements read in place are any
-// nonzero byte for true (a uint8 buffer viewed as bool can hold 2..255).
+// The input series of a call that holds the interpreter lock from conversion to return.
+// It reads the caller's contiguous array in place when nothing can run Python code between
+// this argument's conversion and the end of the call (every argument is of an inert kind:
+// exact int/float/str/bool/None, an ndarray, an instance of a module class). Then no other
+// Python code can observe, change or free the array while it is read, so the call sees
+// exactly what a copy made at its start would hold -- without paying for the copy, which
+// costs as much as a whole indicator over the same data. Otherwise (user code may run in a
+// later argument's __index__/__float__) the data is copied, as owned inputs always are.
+// Calls that release the interpreter lock must convert to common::Buffer instead.
 template <class T>
-struct ArrayArg {
-  bool in_place = false;
-  common::Buffer<T> owned;
-  const T* data = nullptr;
-  std::size_t size = 0;
-  std::span<const T> view() const { return {data, size}; }
+class Series {
+ public:
+  Series() = default;
+  Series(const Series&) = delete;
+  Series& operator=(const Series&) = delete;
+  Series(Series&& o) noexcept { *this = std::move(o); }
+  Series& operator=(Series&& o) noexcept {
+    if (this != &o) {
+      Py_XDECREF(array_);
+      array_ = o.array_;
+      data_ = o.data_;
+      size_ = o.size_;
+      copy_ = std::move(o.copy_);
+      if (array_ == nullptr) data_ = copy_.data();
+      o.array_ = nullptr;
+      o.data_ = nullptr;
+      o.size_ = 0;
+    }
+    return *this;
+  }
+  ~Series() { Py_XDECREF(array_); }
+
+  std::span<const T> span() const { return {data_, size_}; }
+  operator std::span<const T>() const { return span(); }  // NOLINT: the core takes spans
+  std::size_t size() const { return size_; }
+  const T& operator[](std::size_t i) const { return data_[i]; }
+  bool borrowed() const { return array_ != nullptr; }
+
+  // Used by the converter only.
+  void borrow(PyObject* array, const T* data, std::size_t size) {
+    Py_XDECREF(array_);
+    array_ = Py_NewRef(array);
+    data_ = data;
+    size_ = size;
+    copy_.clear();
+  }
+  void own(common::Buffer<T>&& copy) {
+    Py_XDECREF(array_);
+    array_ = nullptr;
+    copy_ = std::move(copy);
+    data_ = copy_.data();
+    size_ = copy_.size();
+  }
+
+ private:
+  PyObject* array_ = nullptr;
+  const T* data_ = nullptr;
+  std::size_t size_ = 0;
+  common::Buffer<T> copy_;
 };
-bool convert(PyObject* obj, const char* name, ArrayArg<double>& out);
-bool convert(PyObject* obj, const char* name, ArrayArg<std::int64_t>& out);
-bool convert(PyObject* obj, const char* name, ArrayArg<std::uint8_t>& out);  // bool arrays
+
+bool convert(PyObject* obj, const char* name, Series<double>& out);
+bool convert(PyObject* obj, const char* name, Series<std::int64_t>& out);
+// A bool array read the same way. Its elements are the array's bytes as they are: any
+// nonzero byte is true (a uint8 buffer viewed as bool can hold 2..255), which the reader
+// must allow for -- unlike BoolArray, which normalises a copy to exactly 0 or 1.
+bool convert(PyObject* obj, const char* name, Series<std::uint8_t>& out);
+
+// Whether converting `obj` can run Python code of the caller's (see Series). Module classes
+// register their types here so their instances count as inert.
+bool inert_argument(PyObject* obj);
+void register_inert_type(PyTypeObject* type);
+
+// Set by parse() for the duration of the conversions of one call.
+class InertCallScope {
+ public:
+  explicit InertCallScope(bool inert);
+  ~InertCallScope();
+  InertCallScope(const InertCallScope&) = delete;
+  InertCallScope& operator=(const InertCallScope&) = delete;
+
+ private:
+  bool previous_;
+};
 
 // A two-dimensional float64 array of any strides, copied row-major.
 struct Matrix {

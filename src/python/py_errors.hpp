@@ -9,6 +9,7 @@
 #include <variant>
 
 #include "common/check.hpp"
+#include "common/memory.hpp"
 #include "common/result.hpp"
 #include "python/python_api.hpp"
 
@@ -22,6 +23,12 @@ bool create_internal_error_type(PyObject* module);
 PyObject* raise_internal(const std::string& message);
 
 inline PyObject* raise(const common::InternalError& e) { return raise_internal(e.message); }
+
+// A buffer the core refused to allocate (its size came from the caller).
+inline PyObject* raise(const common::OutOfMemory& e) {
+  PyErr_SetString(PyExc_MemoryError, e.message.c_str());
+  return nullptr;
+}
 
 // Every other error family carries its final text in `message` and reaches Python as
 // ValueError; a family that needs another class adds an overload here.

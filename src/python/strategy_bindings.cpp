@@ -32,44 +32,36 @@ constexpr char doc_run_single_backtest[] =
 PyObject* py_run_single_backtest(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    Bound<14> bound;
-    if (!bind(sig_run_single_backtest, args, nargs, kwnames, bound)) return nullptr;
-    // The arrays are read in place when nothing converted after them can run the caller's
-    // code (only direction and weight could, through an __index__ or __float__ of their
-    // own): then nothing can change them before the run ends, and the run reads each
-    // element once, so a copy would only cost time and memory.
-    const bool in_place =
-        converts_without_python_code(bound[8]) && converts_without_python_code(bound[9]);
-    ArrayArg<std::int64_t> timestamps{in_place};
-    ArrayArg<double> open{in_place}, high{in_place}, low{in_place}, close{in_place};
-    Float64Length volume;  // validated, never read by this run
-    ArrayArg<std::uint8_t> entries{in_place}, exits{in_place};
+    // Series are read in place when no argument can run Python code, else copied.
+    Series<std::int64_t> timestamps;
+    Series<double> open, high, low, close;
+    Series<double> volume;  // only its length matters: the run never reads volume
+    Series<std::uint8_t> entries, exits;
     std::int32_t direction = 1;
     double weight = 1.0;  // accepted and converted; it does not change a single-instrument run
     std::string symbol = "UNKNOWN";
     std::optional<Ref<cfg::BacktestConfig>> config;
-    std::optional<ArrayArg<double>> position_sizes;
+    std::optional<Series<double>> position_sizes;
     std::optional<Ref<cfg::InstrumentConfig>> instrument_config;
-    if (bound[12] != nullptr && bound[12] != Py_None) position_sizes.emplace().in_place = in_place;
-    if (!convert_bound(sig_run_single_backtest, bound, timestamps, open, high, low, close, volume,
-                       entries, exits, direction, weight, symbol, config, position_sizes,
-                       instrument_config)) {
+    if (!parse(sig_run_single_backtest, args, nargs, kwnames, timestamps, open, high, low, close,
+               volume, entries, exits, direction, weight, symbol, config, position_sizes,
+               instrument_config)) {
       return nullptr;
     }
     portfolio::SingleRunInputs in;
-    in.timestamps = timestamps.view();
-    in.open = open.view();
-    in.high = high.view();
-    in.low = low.view();
-    in.close = close.view();
-    in.volume_length = volume.length;
-    in.entries = entries.view();
-    in.exits = exits.view();
+    in.timestamps = timestamps;
+    in.open = open;
+    in.high = high;
+    in.low = low;
+    in.close = close;
+    in.volume_length = volume.size();
+    in.entries = entries;
+    in.exits = exits;
     in.direction = direction;
     in.symbol = std::move(symbol);
     // Read once, at the start: later changes to the Python objects never reach this run.
     if (config) in.config = **config;
-    if (position_sizes) in.position_sizes = position_sizes->view();
+    if (position_sizes) in.position_sizes = position_sizes->span();
     if (instrument_config) in.instrument_config = **instrument_config;
     return reply(portfolio::run_single_backtest(in),
                  [](metrics::BacktestResult&& r) { return result_object(std::move(r)); });

@@ -17,7 +17,6 @@
 // variable with the parameter's default (std::optional for `=None`).
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <utility>
 
@@ -54,27 +53,12 @@ bool parse(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargs, PyO
   if constexpr (N == 0) {
     return true;
   } else {
+    bool inert = true;
+    for (std::size_t i = 0; i < N && inert; ++i) inert = inert_argument(bound[i]);
+    InertCallScope scope(inert);
     return detail::convert_all(sig.params.data(), bound, std::index_sequence_for<Outs...>{},
                                outs...);
   }
-}
-
-// The two halves of parse(), for a binding that must look at the bound objects before it
-// converts them (to know, say, whether converting them can run the caller's code).
-template <std::size_t N>
-using Bound = std::array<PyObject*, (N > 0 ? N : 1)>;
-
-template <std::size_t N>
-bool bind(const Signature<N>& sig, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-          Bound<N>& bound) {
-  return bind_args(sig.view(), args, nargs, kwnames, bound.data());
-}
-
-template <std::size_t N, class... Outs>
-bool convert_bound(const Signature<N>& sig, const Bound<N>& bound, Outs&... outs) {
-  static_assert(sizeof...(Outs) == N, "one output variable per parameter");
-  return detail::convert_all(sig.params.data(), bound.data(), std::index_sequence_for<Outs...>{},
-                             outs...);
 }
 
 // Turns a core result into the Python reply: the value through `to_python`, or the error

@@ -106,7 +106,7 @@ std::string answer(const std::vector<std::string>& f) {
     }
     return opt(entry_lot_size(&ic, p));
   }
-  if (cmd == "multiplier") {  // spec multiplier | nospec
+  if (cmd == "multiplier") {  // multiplier of an attached specification | nospec
     InstrumentSpec spec;
     if (f.at(1) == "nospec") return hex(contract_multiplier(nullptr));
     spec.multiplier = num(f.at(1));
@@ -117,8 +117,8 @@ std::string answer(const std::vector<std::string>& f) {
     if (f.at(1) == "contract") {
       spec.kind = ContractKind{};
     } else {
-      spec.kind = OptionKind{{}, num(f.at(3)), f.at(1) == "call" ? OptionRight::Call : OptionRight::Put,
-                             f.at(2) == "1"};
+      const OptionRight right = f.at(1) == "call" ? OptionRight::Call : OptionRight::Put;
+      spec.kind = OptionKind{{}, num(f.at(3)), right, f.at(2) == "1"};
     }
     std::optional<double> u;
     if (f.at(5) != "none") u = num(f.at(5));
@@ -136,8 +136,9 @@ std::string answer(const std::vector<std::string>& f) {
     if (f.at(6) != "none") c.max_positions = std::stoull(f.at(6));
     if (f.at(7) != "none") c.max_drawdown_pct = num(f.at(7));
     const EngineSettings s = engine_settings(c);
-    const std::string slip =
-        s.slippage.kind == SlippageKind::Proportional ? "proportional:" + hex(s.slippage.fraction) : "none";
+    const std::string slip = s.slippage.kind == SlippageKind::Proportional
+                                 ? "proportional:" + hex(s.slippage.fraction)
+                                 : "none";
     const std::string sel = s.price_selector == PriceSelector::Close ? "close" : "open";
     const std::string maxp = s.max_positions ? std::to_string(*s.max_positions) : "none";
     return slip + "\t" + describe(s.fee_model) + "\t" + sel + "\t" + maxp + "\t" +
