@@ -528,3 +528,12 @@ def test_bool_arrays_holding_other_bytes_count_as_true():
     raw = np.array([7, 0, 0], dtype=np.uint8).view(bool)
     (t,) = run(b, raw, flags(3)).trades()
     assert t.entry_idx == 0
+
+
+def test_numpy_scalars_as_arguments():
+    ts, o, h, l, c, v = bars([100.0, 110.0, 121.0])
+    want = run((ts, o, h, l, c, v), flags(3, 0), flags(3), config=no_fees())
+    got = q.run_single_backtest(ts, o, h, l, c, v, flags(3, 0), flags(3), config=no_fees(),
+                                direction=np.int64(1), weight=np.float64(0.5))
+    assert got.equity_curve().tolist() == want.equity_curve().tolist()
+    assert repr(got.trades()) == repr(want.trades())

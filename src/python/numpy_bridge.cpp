@@ -172,6 +172,12 @@ bool inert_argument(PyObject* obj) {
       PyBool_Check(obj) || PyUnicode_CheckExact(obj) || PyArray_CheckExact(obj)) {
     return true;
   }
+  // NumPy's own scalar types (np.float64, np.int64, np.bool_, ...: static types, unlike a
+  // Python subclass of them) convert through their C slots. Values taken out of arrays are
+  // such scalars, so this keeps the common call on the fast path.
+  if (PyArray_IsScalar(obj, Generic) && !(Py_TYPE(obj)->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
+    return true;
+  }
   for (PyTypeObject* type : inert_types())
     if (Py_IS_TYPE(obj, type)) return true;
   return false;
