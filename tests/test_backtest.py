@@ -481,3 +481,59 @@ def test_nan_close_while_in_position_marks_nan_and_recovers():
     assert np.isnan(eq[1]) and eq[2] == 101000.0
     m = r.metrics
     assert m.total_trades == 1 and np.isfinite(m.total_return_pct)
+
+
+# ---- arrays are taken as they were when converted ------------------------------------------
+
+class MutatingNumber:
+    """A weight or direction whose conversion rewrites an array converted before it."""
+
+    def __init__(self, target, value):
+        self.target, self.value = target, value
+
+    def __float__(self):
+        self.target[:] = 1.0
+        return float(self.value)
+
+    def __index__(self):
+        self.target[:] = 1.0
+        return int(self.value)
+
+
+@pytest.mark.parametrize("arg", ["weight", "direction"])
+def test_arrays_changed_by_a_later_argument_conversion_are_not_seen(arg):
+    ts, o, h, l, c, v = bars([100.0, 110.0, 121.0])
+    want = run((ts, o, h, l, c.copy(), v), flags(3, 0), flags(3), config=no_fees())
+    kw = {arg: MutatingNumber(c, 1.0 if arg == "weight" else 1)}
+    got = q.run_single_backtest(ts, o, h, l, c, v, flags(3, 0), flags(3), config=no_fees(), **kw)
+    assert c.tolist() == [1.0, 1.0, 1.0]  # the conversion did run and change the caller's array
+    assert got.equity_curve().tolist() == want.equity_curve().tolist()
+    assert repr(got.trades()) == repr(want.trades())
+
+
+def test_inputs_are_not_modified_and_results_do_not_alias_them():
+    b = bars([100.0, 110.0, 121.0])
+    e, x = flags(3, 0), flags(3, 2)
+    before = [a.copy() for a in b] + [e.copy(), x.copy()]
+    r = run(b, e, x)
+    for a, a0 in zip(list(b) + [e, x], before):
+        assert a.tobytes() == a0.tobytes()
+    eq = r.equity_curve()
+    for a in b:
+        assert not np.shares_memory(eq, a)
+
+
+def test_bool_arrays_holding_other_bytes_count_as_true():
+    b = bars([100.0, 110.0, 121.0])
+    raw = np.array([7, 0, 0], dtype=np.uint8).view(bool)
+    (t,) = run(b, raw, flags(3)).trades()
+    assert t.entry_idx == 0
+
+
+def test_numpy_scalars_as_arguments():
+    ts, o, h, l, c, v = bars([100.0, 110.0, 121.0])
+    want = run((ts, o, h, l, c, v), flags(3, 0), flags(3), config=no_fees())
+    got = q.run_single_backtest(ts, o, h, l, c, v, flags(3, 0), flags(3), config=no_fees(),
+                                direction=np.int64(1), weight=np.float64(0.5))
+    assert got.equity_curve().tolist() == want.equity_curve().tolist()
+    assert repr(got.trades()) == repr(want.trades())

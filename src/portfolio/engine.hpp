@@ -27,7 +27,7 @@ struct SingleRunInputs {
   // The kernel of a single-instrument run never reads volume: only the array's length is
   // checked, like every other bar array's.
   std::size_t volume_length = 0;
-  std::span<const std::uint8_t> entries;  // raw signals, exactly 0 or 1
+  std::span<const std::uint8_t> entries;  // raw signals, any nonzero byte is true
   std::span<const std::uint8_t> exits;
   std::int64_t direction = 1;
   std::string symbol = "UNKNOWN";

@@ -163,9 +163,19 @@ bool convert(PyObject* obj, const char* name, Series<std::int64_t>& out) {
   return borrow_or_copy(obj, name, NPY_INT64, "int64", out);
 }
 
+bool convert(PyObject* obj, const char* name, Series<std::uint8_t>& out) {
+  return borrow_or_copy(obj, name, NPY_BOOL, "bool", out);
+}
+
 bool inert_argument(PyObject* obj) {
   if (obj == nullptr || obj == Py_None || PyFloat_CheckExact(obj) || PyLong_CheckExact(obj) ||
       PyBool_Check(obj) || PyUnicode_CheckExact(obj) || PyArray_CheckExact(obj)) {
+    return true;
+  }
+  // NumPy's own scalar types (np.float64, np.int64, np.bool_, ...: static types, unlike a
+  // Python subclass of them) convert through their C slots. Values taken out of arrays are
+  // such scalars, so this keeps the common call on the fast path.
+  if (PyArray_IsScalar(obj, Generic) && !(Py_TYPE(obj)->tp_flags & Py_TPFLAGS_HEAPTYPE)) {
     return true;
   }
   for (PyTypeObject* type : inert_types())
@@ -192,13 +202,6 @@ bool convert(PyObject* obj, const char* name, std::vector<double>& out) {
 
 bool convert(PyObject* obj, const char* name, std::vector<std::int64_t>& out) {
   return copy_1d(obj, name, NPY_INT64, "int64", out);
-}
-
-bool convert(PyObject* obj, const char* name, Float64Length& out) {
-  PyArrayObject* arr = checked_array(obj, name, NPY_DOUBLE, 1, "float64", true);
-  if (arr == nullptr) return false;
-  out.length = static_cast<std::size_t>(PyArray_DIM(arr, 0));
-  return true;
 }
 
 bool convert(PyObject* obj, const char* name, BoolArray& out) {

@@ -29,15 +29,6 @@ struct BoolArray {
 };
 bool convert(PyObject* obj, const char* name, BoolArray& out);
 
-// A float64 array argument that the call validates like any other (type, dtype,
-// dimensions, contiguity) but never reads, so it is not copied: only its length is kept
-// (the single-instrument run checks the volume array's length and has no use for its
-// values).
-struct Float64Length {
-  std::size_t length = 0;
-};
-bool convert(PyObject* obj, const char* name, Float64Length& out);
-
 // The input series of a call that holds the interpreter lock from conversion to return.
 // It reads the caller's contiguous array in place when nothing can run Python code between
 // this argument's conversion and the end of the call (every argument is of an inert kind:
@@ -101,6 +92,10 @@ class Series {
 
 bool convert(PyObject* obj, const char* name, Series<double>& out);
 bool convert(PyObject* obj, const char* name, Series<std::int64_t>& out);
+// A bool array read the same way. Its elements are the array's bytes as they are: any
+// nonzero byte is true (a uint8 buffer viewed as bool can hold 2..255), which the reader
+// must allow for -- unlike BoolArray, which normalises a copy to exactly 0 or 1.
+bool convert(PyObject* obj, const char* name, Series<std::uint8_t>& out);
 
 // Whether converting `obj` can run Python code of the caller's (see Series). Module classes
 // register their types here so their instances count as inert.

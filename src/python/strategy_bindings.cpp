@@ -32,15 +32,16 @@ constexpr char doc_run_single_backtest[] =
 PyObject* py_run_single_backtest(PyObject*, PyObject* const* args, Py_ssize_t nargs,
                                  PyObject* kwnames) {
   return guarded([&]() -> PyObject* {
-    common::Buffer<std::int64_t> timestamps;
-    Floats open, high, low, close;
-    Float64Length volume;  // validated, never read by this run
-    BoolArray entries, exits;
+    // Series are read in place when no argument can run Python code, else copied.
+    Series<std::int64_t> timestamps;
+    Series<double> open, high, low, close;
+    Series<double> volume;  // only its length matters: the run never reads volume
+    Series<std::uint8_t> entries, exits;
     std::int32_t direction = 1;
     double weight = 1.0;  // accepted and converted; it does not change a single-instrument run
     std::string symbol = "UNKNOWN";
     std::optional<Ref<cfg::BacktestConfig>> config;
-    std::optional<Floats> position_sizes;
+    std::optional<Series<double>> position_sizes;
     std::optional<Ref<cfg::InstrumentConfig>> instrument_config;
     if (!parse(sig_run_single_backtest, args, nargs, kwnames, timestamps, open, high, low, close,
                volume, entries, exits, direction, weight, symbol, config, position_sizes,
@@ -53,14 +54,14 @@ PyObject* py_run_single_backtest(PyObject*, PyObject* const* args, Py_ssize_t na
     in.high = high;
     in.low = low;
     in.close = close;
-    in.volume_length = volume.length;
-    in.entries = entries.values;
-    in.exits = exits.values;
+    in.volume_length = volume.size();
+    in.entries = entries;
+    in.exits = exits;
     in.direction = direction;
     in.symbol = std::move(symbol);
     // Read once, at the start: later changes to the Python objects never reach this run.
     if (config) in.config = **config;
-    if (position_sizes) in.position_sizes = std::span<const double>(*position_sizes);
+    if (position_sizes) in.position_sizes = position_sizes->span();
     if (instrument_config) in.instrument_config = **instrument_config;
     return reply(portfolio::run_single_backtest(in),
                  [](metrics::BacktestResult&& r) { return result_object(std::move(r)); });

@@ -27,8 +27,10 @@ common::Result<CleanSignals, common::InternalError> process(std::span<const std:
     // Branch-free form of: flat and entry -> enter; in position, exit and no entry -> exit.
     std::uint8_t in = 0;
     for (std::size_t i = 0; i < n; ++i) {
-      const std::uint8_t enter = static_cast<std::uint8_t>((in ^ 1u) & e[i]);
-      const std::uint8_t leave = static_cast<std::uint8_t>(in & x[i] & (e[i] ^ 1u));
+      const std::uint8_t ei = e[i] != 0;
+      const std::uint8_t xi = x[i] != 0;
+      const std::uint8_t enter = static_cast<std::uint8_t>((in ^ 1u) & ei);
+      const std::uint8_t leave = static_cast<std::uint8_t>(in & xi & (ei ^ 1u));
       ce[i] = enter;
       cx[i] = leave;
       in = static_cast<std::uint8_t>((in | enter) & (leave ^ 1u));

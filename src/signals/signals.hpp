@@ -13,7 +13,7 @@
 
 namespace quillon::signals {
 
-// One byte per bar, exactly 0 or 1.
+// One byte per bar. The processor reads any nonzero byte as true and writes exactly 0 or 1.
 using Flags = common::Buffer<std::uint8_t>;
 
 struct CleanSignals {
