@@ -291,5 +291,5 @@ def test_inputs_are_taken_as_they_were_when_converted(action):
 def test_series_read_in_place_and_copied_give_identical_results(rng):
     x = rng.normal(size=5000).cumsum()
     in_place = q.atr(x + 1, x - 1, x, 14)                 # all arguments inert
-    copied = q.atr(x + 1, x - 1, x, np.int64(14))         # a numpy scalar: inputs copied
+    copied = q.atr(x + 1, x - 1, x, Index(14))            # user __index__: inputs copied
     np.testing.assert_array_equal(in_place.view(np.int64), copied.view(np.int64))

@@ -172,7 +172,7 @@ double snap_price(double level, double price_increment, int direction);
 std::optional<double> entry_lot_size(const InstrumentConfig* instrument_config,
                                      const InstrumentSpec* spec);
 
-// Contract multiplier for notional, fees and P&L: the specification's when > 0, else 1.
+// Contract multiplier for notional, fees and P&L: the instrument's own when > 0, else 1.
 double contract_multiplier(const InstrumentSpec* spec);
 
 // Initial margin rate: margin_init when > 0, else 1 / max(leverage, 1). With no
