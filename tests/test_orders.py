@@ -828,3 +828,14 @@ def test_linking_again_moves_an_order_to_the_new_group():
     out = ev(bar(s, 2, l=96.0))
     assert out == [("order_filled", 2, ids[1], 98.0, 1.0), ("entered", 2, 98.0, 1.0),
                    ("order_canceled", 2, ids[2])]
+
+
+def test_trailing_stop_after_a_nan_first_bar_starts_trailing_on_the_next_real_bar():
+    s = session()
+    bar(s, 0)
+    oid = submit(s, "sell", "trailing_stop_market", units=1.0, offset=2.0)
+    nan = math.nan
+    assert ev(bar(s, 1, o=nan, h=nan, l=nan, c=nan)) == [("order_accepted", 0, oid)]
+    assert ev(bar(s, 2, o=104.0, h=105.0, l=104.0)) == []  # reference 105, stop 103
+    assert ev(bar(s, 3, o=104.0, h=104.5, l=102.0)) == [("order_filled", 3, oid, 103.0, 1.0),
+                                                       ("entered", 3, 103.0, 1.0)]

@@ -323,8 +323,10 @@ void Kernel::evaluate_working_orders(std::uint64_t idx, const Bar& bar, const In
           if (limit_reached(o.triggered_limit)) fill(limit_fill(o.triggered_limit));
           break;
         }
-        // The reference follows the favourable extreme, updated before the test.
-        if (!o.has_reference) {
+        // The reference follows the favourable extreme, updated before the test. A NaN
+        // reference (a NaN first bar) is replaced by the next real extreme instead of
+        // freezing the order for good.
+        if (!o.has_reference || std::isnan(o.reference)) {
           o.reference = buy ? L : H;
           o.has_reference = true;
         }
