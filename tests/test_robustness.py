@@ -114,3 +114,67 @@ def test_random_arguments_to_methods_never_crash(obj, name):
         except q.InternalError:
             pass
     repr(obj)
+
+
+KINDS = ["market", "limit", "stop_market", "stop_limit", "market_if_touched", "limit_if_touched",
+         "market_to_limit", "trailing_stop_market", "trailing_stop_limit", "at_open", "at_close",
+         "bogus"]
+TIFS = ["gtc", "day", "gtd", "ioc", "fok", "nope"]
+
+
+@pytest.mark.parametrize("seed", range(12))
+def test_random_session_streams_never_crash(seed):
+    """A session driven by a random stream of bars (NaN and gaps included) and random order
+    traffic: every call returns or raises cleanly, and finish() yields a result."""
+    rng = np.random.default_rng(seed)
+    config = q.BacktestConfig(fill_prob_limit=float(rng.uniform(0, 1)),
+                              fill_prob_slippage=float(rng.uniform(0, 1)), fill_seed=seed,
+                              max_drawdown_pct=float(rng.choice([5.0, 50.0])))
+    session = q.KernelSession(config=config, direction=int(rng.choice([1, -1])),
+                              oms_type=str(rng.choice(["netting", "hedging"])),
+                              account_type=str(rng.choice(["cash", "margin"])),
+                              leverage=float(rng.choice([1.0, 3.0])))
+    price, ids, algos = 100.0, [], []
+    for i in range(300):
+        price = max(0.01, price * (1 + rng.normal(0, 0.02)))
+        o, c = price, price * (1 + rng.normal(0, 0.01))
+        h, l = max(o, c) * 1.01, min(o, c) * 0.99
+        if rng.random() < 0.03:
+            o, h, l, c = (float("nan"),) * 4
+        calls = [
+            lambda: session.step(i, i * 60_000_000_000, o, h, l, c, 1000.0,
+                                 entry=bool(rng.random() < 0.1), exit=bool(rng.random() < 0.1),
+                                 atr=float(rng.uniform(0, 3))),
+            lambda: ids.append(session.submit_order(
+                str(rng.choice(["buy", "sell", "hold"])), str(rng.choice(KINDS)), i,
+                i * 60_000_000_000, f"c{i}",
+                units=float(rng.choice([1.0, 10.0, 0.0, -1.0, np.nan])),
+                limit_price=float(price * rng.uniform(0.95, 1.05)),
+                trigger_price=float(price * rng.uniform(0.95, 1.05)),
+                tif=str(rng.choice(TIFS)), expire_ns=int(i * 60_000_000_000 + 1e11),
+                offset=float(rng.uniform(0, 2)),
+                offset_kind=str(rng.choice(["price", "bps", "ticks"])),
+                reduce_only=bool(rng.random() < 0.2),
+                parent_id=(int(rng.choice(ids)) if ids and rng.random() < 0.2 else None))),
+            lambda: session.modify_order(int(rng.integers(0, 50)),
+                                         limit_price=float(price * rng.uniform(0.9, 1.1))),
+            lambda: session.cancel_order(i, int(rng.integers(0, 50))),
+            lambda: session.link_oco([int(x) for x in rng.integers(0, 50, 2)]),
+            lambda: session.request_close(int(rng.integers(0, 5))),
+            lambda: algos.append(session.submit_twap(
+                float(rng.choice([1.0, 37.5, 0.0, np.nan])), str(rng.choice(["buy", "sell"])),
+                int(rng.integers(0, 5)), int(rng.choice([0, 60_000_000_000])), i,
+                i * 60_000_000_000, f"t{i}")),
+            lambda: session.cancel_twap(int(rng.choice(algos)) if algos else 0, i),
+            lambda: (session.positions(), session.cash(), session.equity(),
+                     session.open_order_ids()),
+        ]
+        for call in [calls[0]] + [calls[int(k)] for k in rng.integers(1, len(calls), 3)]:
+            try:
+                call()
+            except Exception:
+                pass
+    result = session.finish()
+    assert len(result.equity_curve()) >= 0
+    with pytest.raises(Exception):
+        session.step(301, 0, 1.0, 1.0, 1.0, 1.0, 1.0)
