@@ -53,17 +53,23 @@ Instance<T>* instance(PyObject* self) {
   return reinterpret_cast<Instance<T>*>(self);
 }
 
-// A new Python object holding `value` (moved in).
+// A new instance of `type` (T's class or a subclass of it) holding `value` (moved in).
 template <class T>
-PyObject* wrap(T value) {
-  PyTypeObject* type = type_object<T>;
-  if (type == nullptr) return raise_internal("class used before registration");
+PyObject* new_instance(PyTypeObject* type, T&& value) {
   PyObject* self = type->tp_alloc(type, 0);
   if (self == nullptr) return nullptr;
   auto* inst = instance<T>(self);
   inst->borrow = 0;
   new (&inst->value) T(std::move(value));
   return self;
+}
+
+// A new Python object of T's class holding `value` (moved in).
+template <class T>
+PyObject* wrap(T value) {
+  PyTypeObject* type = type_object<T>;
+  if (type == nullptr) return raise_internal("class used before registration");
+  return new_instance(type, std::move(value));
 }
 
 // An instance argument (the class or a subclass), read through a shared borrow that
@@ -294,12 +300,7 @@ class ClassDef {
       std::optional<T> made = Fn(flat.data(), npos, kwnames);
       Py_XDECREF(kwnames);
       if (!made) return nullptr;
-      PyObject* self = subtype->tp_alloc(subtype, 0);
-      if (self == nullptr) return nullptr;
-      auto* inst = instance<T>(self);
-      inst->borrow = 0;
-      new (&inst->value) T(std::move(*made));
-      return self;
+      return new_instance(subtype, std::move(*made));
     });
   }
 
@@ -425,13 +426,7 @@ class ClassDef {
         PyErr_Format(PyExc_ValueError, "invalid pickled state for %s", qualified_name());
         return nullptr;
       }
-      auto* type = reinterpret_cast<PyTypeObject*>(cls);
-      PyObject* self = type->tp_alloc(type, 0);
-      if (self == nullptr) return nullptr;
-      auto* inst = instance<T>(self);
-      inst->borrow = 0;
-      new (&inst->value) T(std::move(value));
-      return self;
+      return new_instance(reinterpret_cast<PyTypeObject*>(cls), std::move(value));
     });
   }
 
