@@ -92,7 +92,7 @@ class Ring {
 };
 
 // Running-sum warm-up followed by exponential smoothing: the ema, wilder_ma and the three
-// averages of macd. The warm-up window of the document is only ever asked for its length
+// averages of macd. A warm-up window would only ever be asked for its length
 // (it is never read back nor dropped from), so a count stands in for it: the seed is the
 // same left-to-right sum either way.
 struct EmaState {
