@@ -86,6 +86,21 @@ struct PartialBar {
   Bar stamped(std::int64_t ts) const { return {ts, open, high, low, close, volume}; }
 };
 
+// One record through a builder's batch path (push_rows), so the streaming and array entry
+// points share the same loop.
+template <class Builder>
+std::optional<Bar> push_one(Builder& builder, const SourceRecord& record) {
+  std::optional<Bar> out;
+  builder.push_rows(
+      1,
+      [&](std::size_t, SourceRecord& r) {
+        r = record;
+        return true;
+      },
+      [&](const Bar& b) { out = b; });
+  return out;
+}
+
 // Fixed-width windows of width_ns, aligned at multiples of the width in local time
 // (UTC + align_offset_ns) and stamped with the window end as a UTC instant. Any change of
 // window closes the bar, an earlier one included: out-of-order records are not refused,
@@ -95,17 +110,7 @@ class TimeBarBuilder {
   TimeBarBuilder(std::int64_t width_ns, std::int64_t align_offset_ns)
       : width_ns_(width_ns), align_offset_ns_(align_offset_ns) {}
 
-  std::optional<Bar> push(const SourceRecord& record) {
-    std::optional<Bar> out;
-    push_rows(
-        1,
-        [&](std::size_t, SourceRecord& r) {
-          r = record;
-          return true;
-        },
-        [&](const Bar& b) { out = b; });
-    return out;
-  }
+  std::optional<Bar> push(const SourceRecord& record) { return push_one(*this, record); }
   std::optional<Bar> flush();
   std::optional<Bar> next_pending() { return std::nullopt; }
 
@@ -226,17 +231,7 @@ class CountBarBuilder {
   CountBarBuilder(Threshold kind, std::uint64_t count, double amount)
       : kind_(kind), count_(count), amount_(amount) {}
 
-  std::optional<Bar> push(const SourceRecord& record) {
-    std::optional<Bar> out;
-    push_rows(
-        1,
-        [&](std::size_t, SourceRecord& r) {
-          r = record;
-          return true;
-        },
-        [&](const Bar& b) { out = b; });
-    return out;
-  }
+  std::optional<Bar> push(const SourceRecord& record) { return push_one(*this, record); }
   std::optional<Bar> flush();
   std::optional<Bar> next_pending() { return std::nullopt; }
 
