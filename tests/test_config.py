@@ -8,6 +8,7 @@ import pytest
 
 import quillon as q
 from native import probe as native
+from numberlike import Floaty, Index
 
 SQUAREOFF_MESSAGE = (
     'invalid squareoff_time {}; expected 24-hour "HH:MM" local time, e.g. "15:25" for NSE. '
@@ -48,19 +49,7 @@ def sample(name, default, kind):
     return (not default) if kind == "bool" else SAMPLE[kind]
 
 
-class Index:
-    """Integer-like without being an int."""
 
-    def __init__(self, v):
-        self.v = v
-
-    def __index__(self):
-        return self.v
-
-
-class Floaty:
-    def __float__(self):
-        return 2.5
 
 
 @pytest.fixture(scope="module")

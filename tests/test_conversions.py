@@ -7,6 +7,7 @@ import numpy as np
 import pytest
 
 import _quillon as q
+from numberlike import Floaty, Index
 
 ARRAY_PARAMS = {"data", "high", "low", "close", "volume"}
 INDICATORS = [q.sma, q.ema, q.rsi, q.macd, q.stochastic, q.atr, q.bollinger_bands, q.adx,
@@ -167,17 +168,7 @@ def test_unsigned_overflow_keeps_the_interpreter_text(value):
     assert not str(info.value).startswith("argument")
 
 
-class Index:
-    def __init__(self, v):
-        self.v = v
 
-    def __index__(self):
-        return self.v
-
-
-class Floaty:
-    def __float__(self):
-        return 2.5
 
 
 @pytest.mark.parametrize("period, ok", [
