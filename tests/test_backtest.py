@@ -354,32 +354,21 @@ def test_target_is_not_improved_by_a_gap(limit_slippage):
     assert (t.exit_price, t.exit_reason) == (target * (1.0 - limit_slippage), "TakeProfit")
 
 
-@pytest.mark.parametrize("adaptive, open_, close, reason", [
-    (False, 101.0, 104.0, "StopLoss"),   # bullish bar
-    (True, 101.0, 104.0, "StopLoss"),
-    (False, 104.0, 101.0, "StopLoss"),   # bearish bar
-    (True, 104.0, 101.0, "TakeProfit"),
+@pytest.mark.parametrize("direction, adaptive, open_, close, reason", [
+    (1, False, 101.0, 104.0, "StopLoss"),    # bullish bar
+    (1, True, 101.0, 104.0, "StopLoss"),
+    (1, False, 104.0, 101.0, "StopLoss"),    # bearish bar
+    (1, True, 104.0, 101.0, "TakeProfit"),
+    (-1, True, 104.0, 101.0, "StopLoss"),    # bearish: for a short the stop side came first
+    (-1, True, 101.0, 104.0, "TakeProfit"),  # bullish (close >= open): the low came first
+    (-1, True, 102.0, 102.0, "TakeProfit"),
 ])
-def test_stop_and_target_in_one_bar(adaptive, open_, close, reason):
+def test_stop_and_target_in_one_bar(direction, adaptive, open_, close, reason):
     b = bars([100.0, close], open_=[100.0, open_], high=[100.0, 120.0], low=[100.0, 80.0])
     cfg = no_fees(bar_path_adaptive=adaptive)
     cfg.set_fixed_stop(0.05)
     cfg.set_fixed_target(0.10)
-    (t,) = run(b, flags(2, 0), flags(2), config=cfg).trades()
-    assert t.exit_reason == reason
-
-
-@pytest.mark.parametrize("adaptive, open_, close, reason", [
-    (True, 104.0, 101.0, "StopLoss"),    # bearish: for a short the stop side came first
-    (True, 101.0, 104.0, "TakeProfit"),  # bullish (close >= open): the low came first
-    (True, 102.0, 102.0, "TakeProfit"),
-])
-def test_stop_and_target_in_one_bar_short(adaptive, open_, close, reason):
-    b = bars([100.0, close], open_=[100.0, open_], high=[100.0, 120.0], low=[100.0, 80.0])
-    cfg = no_fees(bar_path_adaptive=adaptive)
-    cfg.set_fixed_stop(0.05)
-    cfg.set_fixed_target(0.10)
-    (t,) = run(b, flags(2, 0), flags(2), direction=-1, config=cfg).trades()
+    (t,) = run(b, flags(2, 0), flags(2), direction=direction, config=cfg).trades()
     assert t.exit_reason == reason
 
 
